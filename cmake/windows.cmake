@@ -1,0 +1,49 @@
+# The Windows program, its adapters, the download tool and the Windows-side tests.
+set(STACKHOLD_WIN_DEFINES UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
+    _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
+# Static, msvcrt-based, no timestamp in the PE header (reproducible builds),
+# ASLR and DEP on.
+set(STACKHOLD_WIN_LINK -static -static-libgcc -static-libstdc++
+    -Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  list(APPEND STACKHOLD_WIN_LINK -Wl,--high-entropy-va)
+endif()
+set(STACKHOLD_WIN_LIBS comctl32 winhttp iphlpapi ws2_32 ole32 oleaut32 uuid shell32
+    wbemuuid wintrust crypt32 bcrypt gdi32 user32 kernel32 advapi32 version)
+
+target_compile_definitions(stackhold_core PUBLIC ${STACKHOLD_WIN_DEFINES})
+
+file(GLOB STACKHOLD_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*_win32.cpp)
+list(REMOVE_ITEM STACKHOLD_WIN_SOURCES ${CMAKE_SOURCE_DIR}/src/wizard/winmain_win32.cpp)
+add_library(stackhold_win OBJECT ${STACKHOLD_WIN_SOURCES})
+target_link_libraries(stackhold_win PUBLIC stackhold_core)
+target_compile_options(stackhold_win PRIVATE ${STACKHOLD_WARNINGS})
+
+add_executable(Stackhold WIN32
+  ${CMAKE_SOURCE_DIR}/src/wizard/winmain_win32.cpp
+  ${CMAKE_SOURCE_DIR}/res/stackhold.rc)
+target_link_libraries(Stackhold PRIVATE stackhold_win stackhold_core ${STACKHOLD_WIN_LIBS})
+target_link_options(Stackhold PRIVATE -municode ${STACKHOLD_WIN_LINK})
+target_compile_options(Stackhold PRIVATE ${STACKHOLD_WARNINGS})
+set_target_properties(Stackhold PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/wget/CMakeLists.txt)
+  add_subdirectory(tools/wget)
+endif()
+
+if(STACKHOLD_TESTS)
+  enable_testing()
+  # Stand-in programs and DLLs for the tests, one folder each.
+  file(GLOB fixture_dirs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fixtures/*/CMakeLists.txt)
+  foreach(f ${fixture_dirs})
+    get_filename_component(d ${f} DIRECTORY)
+    add_subdirectory(${d})
+  endforeach()
+  add_subdirectory(tests/win)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt)
+    add_subdirectory(tests/e2e)
+  endif()
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/wget/CMakeLists.txt)
+    add_subdirectory(tests/wget)
+  endif()
+endif()

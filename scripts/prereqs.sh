@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Installs everything the build, the main job and the tests need on Debian 12.
+# Idempotent: a second run only checks. Needs root (or sudo).
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+
+packages=(
+  cmake make g++ doctest-dev python3
+  mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64
+  wine wine64 xvfb xauth x11-utils xdotool imagemagick
+  fonts-wqy-microhei
+  nginx-light openssl osslsigncode wget ca-certificates
+  zip unzip
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# nginx is started by the tests themselves on ports they pick; never as a system service.
+if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true; fi
+$SUDO pkill -x nginx >/dev/null 2>&1 || true
+
+# wine64 8.0 runs 32-bit programs in its WoW64 mode once the 32-bit Windows-side
+# DLLs are present. Debian's wine32 cannot be installed beside wine64, so take
+# them out of libwine:i386 and copy them in without overwriting anything.
+winedir=/usr/lib/x86_64-linux-gnu/wine/i386-windows
+if [ ! -f "$winedir/kernel32.dll" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -qq
+  tmp=$(mktemp -d)
+  (cd "$tmp" && apt-get download -qq libwine:i386)
+  dpkg -x "$tmp"/libwine_*_i386.deb "$tmp/x"
+  $SUDO mkdir -p "$winedir"
+  $SUDO cp -rn "$tmp"/x/usr/lib/i386-linux-gnu/wine/i386-windows/. "$winedir/"
+  rm -rf "$tmp"
+fi
+echo "prerequisites: ok"

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// The DISM command line written into the batch file for this Windows version.
+std::string NetFx35CommandLine(const std::string& windowsVersion);
+
+// Enables the .NET Framework 3.5 features through a batch file beside the
+// program that runs DISM hidden; the batch file is removed again whatever
+// DISM did. Always true: setup runs in any case.
+bool EnableNetFx35(const std::string& programDir);

@@ -1,0 +1,139 @@
+// The window Main: the installer state, a plain model of the window's
+// controls under their design names, and the step chain. The Win32 layer
+// mirrors this model into real child controls; the native tests drive it
+// against fakes of the platform procedures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wizard/control_ids.h"
+
+struct Rgb {
+    uint8_t r = 0, g = 0, b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+inline constexpr Rgb kWindowBack{244, 247, 252};
+inline constexpr Rgb kBannerBlue{14, 140, 220};
+inline constexpr Rgb kBarBlue{34, 157, 235};
+inline constexpr Rgb kBarGrey{232, 232, 232};
+inline constexpr Rgb kStepDone{16, 141, 220};
+inline constexpr Rgb kStepPending{64, 64, 64};
+inline constexpr Rgb kWhite{255, 255, 255};
+inline constexpr Rgb kFailRed{255, 0, 0};
+inline constexpr Rgb kOrange{255, 128, 0};
+inline constexpr Rgb kCounterCyan{0, 192, 192};
+
+enum class ControlKind { Label, Picture, ComboBox, TextBox, Button, LinkButton };
+
+// What a picture control shows; the window paints each at its size.
+enum class Picture { None, Banner, GreyBar, BlueBar, GreyDot, BlueDot, RoundedBox };
+
+// Place in twips (15 twips make one pixel at 96 DPI), relative to the
+// window's client area (the header picture starts at its origin).
+struct TwipRect {
+    int left = 0, top = 0, width = 0, height = 0;
+};
+
+struct Control {
+    int id = 0;
+    const char* name = "";
+    ControlKind kind = ControlKind::Label;
+    TwipRect place;
+    std::string text;
+    Rgb color = kStepPending;
+    Rgb backColor = kWindowBack;
+    bool transparent = false;
+    double fontPoints = 9;
+    bool bold = false;
+    bool defaultFont = false;  // the system's UI font instead of 黑体
+    bool centred = false;
+    bool visible = true;
+    Picture picture = Picture::None;
+};
+
+struct ComboBox : Control {
+    std::vector<std::string> items;
+    int listIndex = -1;  // -1: no item selected
+    // The text of the selected item, as the box shows it.
+    std::string Text() const;
+};
+
+struct Timer {
+    int interval = 0;
+    bool enabled = false;
+};
+
+// The form-level variables that carry the run from step to step.
+struct InstallState {
+    std::string ProgramDir;
+    std::string QuietSwitch;
+    std::string SqlVersionCode;
+    std::string InstanceName;
+    std::string SaPassword;
+    std::string InstallDir;
+    std::string PackageDir;
+    std::string PackageFileName;
+    int64_t RemotePackageSize = 0;
+    int64_t LastSampleSize = 0;
+    int64_t LastSampleTime = 0;  // LocalClockSeconds(); 0 is the zero date
+    int CurrentStep = 0;
+    int ElapsedSeconds = 0;
+    void* HandCursor = nullptr;
+};
+
+inline constexpr const char* kEditionItems[4] = {
+    "SQL Server 2008 R2 Express (32位)", "SQL Server 2008 R2 Express (64位)",
+    "SQL Server 2012 Express (32位)", "SQL Server 2012 Express (64位)"};
+inline constexpr const char* kEditionCodes[4] = {"2008x86", "2008x64", "2012x86", "2012x64"};
+inline constexpr int64_t kMinimumFreeMiB = 5120;
+
+class Main {
+public:
+    Main();
+
+    InstallState state;
+
+    // The controls, by their design names.
+    Control Picture1, Label1, Label2, Label3, Label_Close, Image_OK2, Image1, About1, About2,
+        Image_Wait, Image_OK;
+    Control Step1_Img, Step2_Img, Step3_Img, Step4_Img, Step5_Img;
+    Control Step1_Name, Step2_Name, Step3_Name, Step4_Name, Step5_Name;
+    Control Step2_T1, Step2_T2, Step2_Path, Step2_Select, Step2_Submit;
+    ComboBox Step2_Version;
+    Timer Timer1, Timer2, Timer3;
+    bool Topmost = false;
+
+    // Every control, in creation order (pictures first so labels lie above them).
+    std::vector<Control*> Controls();
+    Control* ControlById(int id);
+
+    // Start-up and the step chain.
+    void Form_Load(const std::string& programDir);
+    void Timer1_Timer();
+    void CheckEnvironMental();
+    void DispalyStep2();
+    void Step2_Select_Click();
+    void Step2_Submit_Click();
+    void DownLoadSQLFile();
+    void Timer2_Timer();
+    void Install();
+    void CheckSuccess();
+
+    // The window's own controls.
+    void Timer3_Timer();
+    void Label_Close_Click();
+    void Label2_Click();
+    void Label2_MouseMove();
+    void Picture1_MouseDown();
+
+    // Step 5's notes file: composed, written to the desktop; the path.
+    std::string WriteInstallationNotes();
+
+private:
+    std::vector<Control*> settingsPage();
+    std::string packagePath() const;
+    void failAndEnd(const std::string& message);
+};
