@@ -1,0 +1,110 @@
+// Where the notes file goes, the date line it ends with, and Notepad.
+#include "setup/notes.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/handles_win32.h"
+#include "platform/text_win32.h"
+
+namespace {
+
+// The longest path the shell can hand back (extended-length form).
+constexpr DWORD kLongPathChars = 32768;
+
+std::wstring SystemDirectory()
+{
+    std::wstring dir(MAX_PATH, L'\0');
+    UINT n = ::GetSystemDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
+    if (n >= dir.size()) {
+        dir.resize(n);
+        n = ::GetSystemDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
+    }
+    if (n == 0 || n >= dir.size()) return {};
+    dir.resize(n);
+    return dir;
+}
+
+std::wstring DateText(const SYSTEMTIME& now)
+{
+    int n = ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    n = ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, text.data(), n);
+    if (n <= 0) return {};
+    text.resize(static_cast<size_t>(n - 1));
+    return text;
+}
+
+// Flags 0: the user's long time format.
+std::wstring TimeText(const SYSTEMTIME& now)
+{
+    int n = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    n = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, text.data(), n);
+    if (n <= 0) return {};
+    text.resize(static_cast<size_t>(n - 1));
+    return text;
+}
+
+}  // namespace
+
+std::string GetDesktopFolder() noexcept
+{
+    try {
+        UniqueCoTaskMem<ITEMIDLIST> pidl;
+        if (::SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, pidl.put()) != S_OK || !pidl)
+            return {};
+        std::vector<wchar_t> buffer(kLongPathChars, L'\0');
+        if (!::SHGetPathFromIDListEx(pidl.get(), buffer.data(), kLongPathChars, GPFIDL_DEFAULT))
+            return {};
+        std::wstring path(buffer.data());
+        while (!path.empty() && path.back() == L'\\') path.pop_back();
+        return WideToUtf8(path);
+    } catch (...) {
+        return {};
+    }
+}
+
+std::string LocalDateTimeText() noexcept
+{
+    try {
+        SYSTEMTIME now{};
+        ::GetLocalTime(&now);
+        std::wstring date = DateText(now);
+        std::wstring time = TimeText(now);
+        if (date.empty() || time.empty()) return {};
+        return WideToUtf8(date + L" " + time);
+    } catch (...) {
+        return {};
+    }
+}
+
+void OpenInstallationNotes(const std::string& path) noexcept
+{
+    try {
+        // Notepad by its full path in the system folder, quoted, rather than
+        // found on the search path: the program's own folder comes first
+        // there, and it may be a Downloads folder.
+        std::wstring systemDir = SystemDirectory();
+        if (systemDir.empty()) return;
+        std::wstring program = systemDir + L"\\notepad.exe";
+        std::wstring commandLine = L"\"" + program + L"\" \"" + Utf8ToWide(path) + L"\"";
+
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_SHOWMINIMIZED;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, nullptr, &startup, &info))
+            return;
+        UniqueHandle process(info.hProcess);
+        UniqueHandle thread(info.hThread);
+    } catch (...) {
+    }
+}

@@ -1,0 +1,112 @@
+// The test connection of step 5, through ADO's vtable interface _Connection.
+// Late binding through IDispatch fails under Wine (ADO's type library is
+// registered under another version there); the vtable works on both.
+#include "setup/verify.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
+#include "platform/handles_win32.h"
+#include "platform/text_win32.h"
+
+namespace {
+
+// CLSID of ADODB.Connection and IID of _Connection.
+constexpr CLSID kClsidAdoConnection = {
+    0x00000514, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+constexpr IID kIidAdoConnection = {
+    0x00000550, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+constexpr long kAdOptionUnspecified = -1;
+constexpr LONG kCommandTimeoutSeconds = 15;
+
+// The leading part of _Connection (through Open), in vtable order. mingw's
+// adoint.h does not compile as C++ for a Windows 7 target, so only what is
+// called here is declared; the later methods are never reached.
+struct AdoConnection : public IDispatch {
+    virtual HRESULT STDMETHODCALLTYPE get_Properties(IUnknown** properties) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ConnectionString(BSTR* text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ConnectionString(BSTR text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_CommandTimeout(LONG* seconds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_CommandTimeout(LONG seconds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_ConnectionTimeout(LONG* seconds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE put_ConnectionTimeout(LONG seconds) = 0;
+    virtual HRESULT STDMETHODCALLTYPE get_Version(BSTR* text) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Close() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Execute(BSTR command, VARIANT* recordsAffected,
+                                              long options, IUnknown** recordset) = 0;
+    virtual HRESULT STDMETHODCALLTYPE BeginTrans(long* level) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommitTrans() = 0;
+    virtual HRESULT STDMETHODCALLTYPE RollbackTrans() = 0;
+    virtual HRESULT STDMETHODCALLTYPE Open(BSTR connectionString, BSTR userId, BSTR password,
+                                           long options) = 0;
+};
+
+class Bstr {
+public:
+    explicit Bstr(const std::wstring& text) noexcept
+        : value_(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
+    {
+    }
+    ~Bstr() { ::SysFreeString(value_); }
+    Bstr(const Bstr&) = delete;
+    Bstr& operator=(const Bstr&) = delete;
+    BSTR get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != nullptr; }
+
+private:
+    BSTR value_;
+};
+
+// Balances a CoInitializeEx that succeeded; a thread already in another
+// apartment model keeps it, and COM still works there.
+class ComApartment {
+public:
+    ComApartment() noexcept
+        : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    {
+    }
+    ~ComApartment()
+    {
+        if (ok_) ::CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+
+private:
+    bool ok_;
+};
+
+bool OpenAndClose() noexcept
+{
+    ComPtr<AdoConnection> connection;
+    if (FAILED(::CoCreateInstance(kClsidAdoConnection, nullptr, CLSCTX_INPROC_SERVER,
+                                  kIidAdoConnection, connection.putVoid())) ||
+        !connection)
+        return false;
+    if (FAILED(connection->put_CommandTimeout(kCommandTimeoutSeconds))) return false;
+
+    std::wstring text;
+    try {
+        text = Utf8ToWide(kSqlConnectionString);
+    } catch (...) {
+        return false;
+    }
+    Bstr connectionString(text);
+    Bstr empty(std::wstring{});
+    if (!connectionString || !empty) return false;
+    if (FAILED(connection->Open(connectionString.get(), empty.get(), empty.get(),
+                                kAdOptionUnspecified)))
+        return false;
+    connection->Close();
+    return true;
+}
+
+}  // namespace
+
+bool TestSqlConnection() noexcept
+{
+    ComApartment apartment;
+    return OpenAndClose();
+}
