@@ -159,6 +159,9 @@ void Main::Form_Load(const std::string& programDir)
     state.SqlVersionCode = "2012x64";
     state.InstanceName = "MSSQLSERVER";
     state.SaPassword = GenerateRandomPassword(20);
+    // Without the system's random generator there is no password that can
+    // be trusted; no installation may start with a guessable one.
+    if (state.SaPassword.empty()) failAndEnd("非常抱歉，无法生成安全的随机密码，请重新运行。");
     state.InstallDir = ReplaceAll(programDir + "\\SQL Server", "\\\\", "\\");
     state.PackageDir = ReplaceAll(programDir + "\\packages", "\\\\", "\\");
     state.HandCursor = LoadHandCursor();

@@ -104,7 +104,6 @@ public:
     Control Step2_T1, Step2_T2, Step2_Path, Step2_Select, Step2_Submit;
     ComboBox Step2_Version;
     Timer Timer1, Timer2, Timer3;
-    bool Topmost = false;
 
     // Every control, in creation order (pictures first so labels lie above them).
     std::vector<Control*> Controls();

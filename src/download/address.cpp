@@ -1,0 +1,61 @@
+#include "download/address.h"
+
+#include "download/http.h"
+#include "platform/names.h"
+#include "platform/strings.h"
+#include "stackhold_config.h"
+
+EditionKey EditionKeyFor(const std::string& sqlVersionCode)
+{
+    if (sqlVersionCode == "2008x86") return {"2008", 0};
+    if (sqlVersionCode == "2008x64") return {"2008", 1};
+    if (sqlVersionCode == "2012x86") return {"2012", 0};
+    if (sqlVersionCode == "2012x64") return {"2012", 1};
+    return {"", 0};
+}
+
+std::string ServiceAddress(const std::string& host, const std::string& version, int x64)
+{
+    return "https://" + host + "/api/sqlserver.asp?version=" + version + "&x64=" + std::to_string(x64);
+}
+
+std::string ExtractBracketed(const std::string& answer)
+{
+    if (!Contains(answer, "[") || !Contains(answer, "]")) return {};
+    const std::string afterOpen = Split(answer, '[')[1];
+    return Split(afterOpen, ']')[0];
+}
+
+std::string QueryDownloadAddress(const std::string& version, int x64)
+{
+    return ExtractBracketed(HttpGet(ServiceAddress(STACKHOLD_SERVICE_HOST, version, x64)));
+}
+
+std::string PackageFileNameFrom(const std::string& address)
+{
+    return Split(address, '/').back();
+}
+
+bool IsUsablePackageAddress(const std::string& address)
+{
+    if (!Contains(address, ":")) return false;
+    // The address is quoted into the tool's command line: a double quote or
+    // a control character would end the argument and smuggle in others.
+    for (char c : address) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || u < 0x20 || u == 0x7f) return false;
+    }
+    return true;
+}
+
+bool IsUsablePackageFileName(const std::string& name)
+{
+    return IsValidWindowsName(name);
+}
+
+std::string WgetCommandLine(const std::string& programDir, const std::string& packageDir,
+                            const std::string& address)
+{
+    return "\"" + programDir + "\\wget.exe" + "\"" + " -c -P, --directory-prefix=" + "\"" + packageDir +
+           "\"" + " " + "\"" + address + "\"";
+}

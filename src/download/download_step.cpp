@@ -1,0 +1,85 @@
+// Step 3: the package address from the service, the download through the
+// tool, its progress, and the checks of what arrived.
+#include "download/address.h"
+#include "download/http.h"
+#include "download/progress.h"
+#include "download/signature.h"
+#include "platform/fs.h"
+#include "setup/runner.h"
+#include "stackhold_config.h"
+#include "wizard/main_form.h"
+#include "wizard/ui.h"
+
+namespace {
+constexpr char kAddressFailed[] = "非常抱歉，下载地址获取错误，请重试。";
+constexpr char kPackageWrong[] = "非常抱歉，安装包错误，请重新下载。";
+}  // namespace
+
+void Main::DownLoadSQLFile()
+{
+    Step3_Img.picture = Image_OK.picture;
+    About1.text = "正在下载文件";
+    About2.text = "数据库版本：" + Step2_Version.Text();
+    state.CurrentStep = 3;
+    RefreshWindow();
+
+    const EditionKey key = EditionKeyFor(state.SqlVersionCode);
+    const std::string address = QueryDownloadAddress(key.version, key.x64);
+    if (!IsUsablePackageAddress(address)) failAndEnd(kAddressFailed);
+    state.PackageFileName = PackageFileNameFrom(address);
+    // The name comes from the network: it must name a file inside the
+    // package directory, nothing above or beside it.
+    if (!IsUsablePackageFileName(state.PackageFileName)) failAndEnd(kAddressFailed);
+    state.RemotePackageSize = GetRemoteFileSize(address);
+
+    if (!FolderExists(state.PackageDir)) EnsureFolder(state.PackageDir);
+    if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) {
+        Timer2.enabled = true;
+        RunAndWait(WgetCommandLine(state.ProgramDir, state.PackageDir, address));
+        Timer2.enabled = false;
+        ClearTaskbarProgress();
+    }
+    if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) failAndEnd(kPackageWrong);
+
+    // The package runs with administrator rights and its address may be
+    // plain http: only a package signed by the expected publisher may run.
+    // A wrong one is removed so the next run fetches it anew.
+    if (!VerifyPackageSignature(packagePath(), STACKHOLD_PUBLISHER)) {
+        DeleteFileIfExists(packagePath());
+        failAndEnd(kPackageWrong);
+    }
+
+    Step3_Name.color = kStepDone;
+    About1.text = "文件下载完成";
+    Install();
+}
+
+void Main::Timer2_Timer()
+{
+    const int64_t currentSize = GetLocalFileSize(packagePath());
+    if (currentSize == state.LastSampleSize) return;
+
+    const int64_t now = LocalClockSeconds();
+    int64_t speed = 0;
+    if (state.LastSampleTime != 0) {
+        const int64_t elapsed = now - state.LastSampleTime;
+        if (elapsed == 0) {
+            // Two changes within one clock second: take the sample over quietly.
+            state.LastSampleSize = currentSize;
+            state.LastSampleTime = now;
+            return;
+        }
+        speed = static_cast<int64_t>(
+            RoundHalfEven(static_cast<double>(currentSize - state.LastSampleSize) / 1024.0 /
+                          static_cast<double>(elapsed)));
+    }
+
+    if (state.RemotePackageSize != 0) {
+        About1.text = PercentText(currentSize, state.RemotePackageSize);
+        SetTaskbarProgress(currentSize, state.RemotePackageSize);
+    }
+    About2.text = "版本：" + Step2_Version.Text() + "，文件大小：" + SizeMegabytesText(state.RemotePackageSize) +
+                  "M，下载速度：" + SpeedText(speed);
+    state.LastSampleSize = currentSize;
+    state.LastSampleTime = now;
+}

@@ -1,0 +1,33 @@
+#include "envcheck/netfx.h"
+
+#include "envcheck/version.h"
+#include "platform/fs.h"
+#include "platform/wow64.h"
+#include "setup/runner.h"
+
+std::string NetFx35CommandLine(const std::string& windowsVersion)
+{
+    // Windows 7 / Server 2008 R2 has no NetFx3ServerFeatures feature.
+    if (windowsVersion == "6.1")
+        return "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
+               "/FeatureName:NetFx3 /FeatureName:IIS-NetFxExtensibility "
+               "/FeatureName:IIS-ApplicationDevelopment";
+    return "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
+           "/FeatureName:NetFx3 /FeatureName:NetFx3ServerFeatures /FeatureName:IIS-NetFxExtensibility "
+           "/FeatureName:IIS-ApplicationDevelopment";
+}
+
+bool EnableNetFx35(const std::string& programDir)
+{
+    const std::string batchFile = programDir + "\\fx35.bat";
+    WriteTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion()));
+    {
+        // A 32-bit installer on 64-bit Windows would otherwise reach the
+        // 32-bit system folder, where DISM cannot service the 64-bit system.
+        FsRedirectionOff redirectionOff;
+        // Quoted: a program directory with a blank must not start another program.
+        RunAndWait("\"" + batchFile + "\"");
+    }
+    DeleteFileIfExists(batchFile);
+    return true;
+}

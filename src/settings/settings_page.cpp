@@ -1,0 +1,59 @@
+// Step 2: the settings page, its folder chooser and the submission.
+#include "platform/fs.h"
+#include "platform/strings.h"
+#include "settings/browse.h"
+#include "settings/install_dir.h"
+#include "wizard/main_form.h"
+#include "wizard/ui.h"
+
+namespace {
+constexpr char kDirectoryRefused[] = "安装目录错误，请重新选择。";
+}
+
+void Main::DispalyStep2()
+{
+    state.CurrentStep = 2;
+    Step2_Img.picture = Image_OK.picture;
+    About1.visible = About2.visible = Image1.visible = false;
+    for (Control* c : settingsPage()) c->visible = true;
+    Step2_Path.text = state.InstallDir;
+    Step2_Version.listIndex = 3;  // 2012 64-bit, whatever the Windows bitness
+}
+
+void Main::Step2_Select_Click()
+{
+    Step2_Path.text = ReplaceAll(BrowseForFolder("请选择文件夹") + "\\SQL Server", "\\\\", "\\");
+}
+
+void Main::Step2_Submit_Click()
+{
+    for (int i = 0; i < 4; ++i) {
+        if (Step2_Version.listIndex == i) state.SqlVersionCode = kEditionCodes[i];
+    }
+    state.InstallDir = Step2_Path.text;
+    if (!Contains(state.InstallDir, ":")) return ShowMessage(kDirectoryRefused);
+    state.InstallDir = NormaliseInstallDir(state.InstallDir);
+    // A path Windows cannot hold is refused before anything is made.
+    if (!FitsPathLimit(state.InstallDir)) return ShowMessage(kDirectoryRefused);
+
+    // Level by level from the drive down. A level Windows would refuse, read
+    // differently (trailing dots or blanks, device names) or that the setup
+    // command line cannot carry (a double quote) is refused before it is
+    // created; the levels above it stay, as after any refusal here.
+    const std::vector<std::string> levels = DirectoryLevels(state.InstallDir);
+    std::string folder;
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        folder += levels[i] + "\\";
+        if (!IsUsableLevel(levels[i], i == 0) || !EnsureFolder(folder)) return ShowMessage(kDirectoryRefused);
+    }
+
+    const std::string drive = DriveTextOf(state.InstallDir);
+    if (GetDriveFreeSpace(drive + ":") < kMinimumFreeMiB)
+        return ShowMessage(drive + "盘剩余空间必须大于5G，请重新选择。");
+
+    Step2_Name.color = kStepDone;
+    About1.text = "安装环境符合";
+    About1.visible = About2.visible = Image1.visible = true;
+    for (Control* c : settingsPage()) c->visible = false;
+    DownLoadSQLFile();
+}

@@ -1,0 +1,49 @@
+// Step 5: a test connection proves the installation; on success the
+// password is shown and left in the notes file on the desktop.
+#include "platform/fs.h"
+#include "setup/notes.h"
+#include "setup/verify.h"
+#include "stackhold_config.h"
+#include "wizard/main_form.h"
+#include "wizard/ui.h"
+
+void Main::CheckSuccess()
+{
+    Step5_Img.picture = Image_OK2.picture;
+    About1.text = "正在检测结果";
+    About2.text = "";
+    state.CurrentStep = 5;
+    RefreshWindow();
+
+    if (!TestSqlConnection()) {
+        About1.text = "数据库安装失败";
+        About1.color = kFailRed;
+        About2.text = "非常抱歉，数据库安装失败，请重试";
+        failAndEnd("非常抱歉，数据库安装失败，请重试！");
+    }
+
+    Step5_Name.color = kStepDone;
+    About1.text = "数据库安装成功！";
+    About1.color = kWhite;
+    About1.bold = true;
+    About2.text = "恭喜，数据库安装成功，SA密码：" + state.SaPassword;
+    SetWindowTopmost();
+    const std::string notesPath = WriteInstallationNotes();
+    DeleteFileIfExists(packagePath());
+    OpenInstallationNotes(notesPath);
+}
+
+std::string Main::WriteInstallationNotes()
+{
+    const std::string path = GetDesktopFolder() + "\\" + kNotesFileName;
+    const std::string text = ComposeInstallationNotes({Step2_Version.Text(), state.InstanceName, state.SaPassword,
+                                                       state.InstallDir, STACKHOLD_SITE_URL, LocalDateTimeText()});
+    // The notes are ANSI as every file this program writes; where the
+    // system code page cannot hold their Chinese, ANSI would turn it into
+    // question marks, so they go out as UTF-8 with a byte-order mark.
+    if (TextFitsAnsiCodePage(text))
+        WriteTextFile(path, text);
+    else
+        WriteUtf8TextFile(path, text);
+    return path;
+}

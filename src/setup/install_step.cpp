@@ -1,0 +1,23 @@
+// Step 4: .NET Framework 3.5, then the unattended SQL Server setup. Its
+// outcome is judged by step 5 alone.
+#include "envcheck/netfx.h"
+#include "setup/runner.h"
+#include "setup/setup_command.h"
+#include "wizard/main_form.h"
+#include "wizard/ui.h"
+
+void Main::Install()
+{
+    Step4_Img.picture = Image_OK.picture;
+    About1.text = "正在安装数据库";
+    About2.text = "版本：" + Step2_Version.Text() + "，安装目录：" + Step2_Path.text;
+    state.CurrentStep = 4;
+    RefreshWindow();
+
+    EnableNetFx35(state.ProgramDir);
+    RunAndWait(SetupCommandLine(state));
+
+    Step4_Name.color = kStepDone;
+    About1.text = "数据库安装结束";
+    CheckSuccess();
+}

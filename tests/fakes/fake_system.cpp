@@ -1,0 +1,178 @@
+#include "fakes/fake_system.h"
+
+#include <algorithm>
+#include <random>
+
+#include "download/http.h"
+#include "download/kill.h"
+#include "download/signature.h"
+#include "envcheck/tcp.h"
+#include "envcheck/version.h"
+#include "platform/fs.h"
+#include "platform/random.h"
+#include "platform/service.h"
+#include "platform/strings.h"
+#include "platform/wow64.h"
+#include "settings/browse.h"
+#include "setup/notes.h"
+#include "setup/runner.h"
+#include "setup/verify.h"
+#include "wizard/ui.h"
+
+FakeSystem fake;
+
+void FakeSystem::Reset() { *this = FakeSystem{}; }
+
+bool FakeSystem::Logged(const std::string& entry) const
+{
+    return std::find(log.begin(), log.end(), entry) != log.end();
+}
+
+std::vector<std::string> FakeSystem::Entries(const std::string& prefix) const
+{
+    std::vector<std::string> out;
+    for (const std::string& e : log) {
+        if (e.starts_with(prefix)) out.push_back(e);
+    }
+    return out;
+}
+
+namespace {
+std::string Upper(std::string s)
+{
+    for (char& c : s) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return s;
+}
+}  // namespace
+
+// File system.
+bool DeleteFileIfExists(const std::string& path) noexcept
+{
+    fake.log.push_back("delete:" + path);
+    fake.fileSizes.erase(path);
+    return true;
+}
+bool FileExists(const std::string& path) noexcept { return fake.fileSizes.count(path) > 0; }
+bool FolderExists(const std::string& path) noexcept { return fake.folders.count(path) > 0; }
+bool EnsureFolder(const std::string& path) noexcept
+{
+    fake.log.push_back("ensure:" + path);
+    if (fake.folders.count(path)) return true;
+    if (fake.failingFolders.count(path)) return false;
+    fake.folders.insert(path);
+    return true;
+}
+void WriteTextFile(const std::string& path, const std::string& text) noexcept
+{
+    fake.log.push_back("write:" + path);
+    fake.written[path] = "ansi:" + text;
+    fake.fileSizes[path] = static_cast<int64_t>(text.size());
+}
+void WriteUtf8TextFile(const std::string& path, const std::string& text) noexcept
+{
+    fake.log.push_back("write-utf8:" + path);
+    fake.written[path] = "utf8:" + text;
+    fake.fileSizes[path] = static_cast<int64_t>(text.size()) + 3;
+}
+bool TextFitsAnsiCodePage(const std::string&) noexcept { return fake.ansiFits; }
+int64_t GetDriveFreeSpace(const std::string& drive) noexcept
+{
+    const auto it = fake.freeMiB.find(Upper(drive));
+    return it == fake.freeMiB.end() ? 0 : it->second;
+}
+int64_t GetLocalFileSize(const std::string& path) noexcept
+{
+    const auto it = fake.fileSizes.find(path);
+    return it == fake.fileSizes.end() ? -1 : it->second;
+}
+
+// Probes.
+bool ServiceExists(const std::string& name) noexcept { return fake.services.count(Upper(name)) > 0; }
+std::string GetWindowsVersion() noexcept { return fake.windowsVersion; }
+std::string GetTcpLocalPorts() noexcept { return fake.tcpPorts; }
+bool FillRandomBytes(void* buffer, std::size_t size) noexcept
+{
+    if (!fake.randomWorks) return false;
+    static std::random_device device;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(device());
+    return true;
+}
+FsRedirectionOff::FsRedirectionOff() noexcept { fake.log.push_back("fs-redirection:off"); }
+FsRedirectionOff::~FsRedirectionOff() { fake.log.push_back("fs-redirection:restored"); }
+
+// Network and outside programs.
+std::string HttpGet(const std::string& url) noexcept
+{
+    fake.log.push_back("http:" + url);
+    const auto it = fake.httpBodies.find(url);
+    return it == fake.httpBodies.end() ? std::string() : it->second;
+}
+int64_t GetRemoteFileSize(const std::string& url) noexcept
+{
+    fake.log.push_back("head:" + url);
+    const auto it = fake.remoteSizes.find(url);
+    return it == fake.remoteSizes.end() ? 0 : it->second;
+}
+std::string BytesToText(const std::string& bytes) noexcept { return bytes; }
+void KillProcessByName(const std::string& name) noexcept { fake.log.push_back("kill:" + name); }
+bool VerifyPackageSignature(const std::string& path, const std::string& publisher) noexcept
+{
+    fake.log.push_back("verify:" + path + "|" + publisher);
+    return fake.signatureValid;
+}
+void RunAndWait(const std::string& commandLine) noexcept
+{
+    fake.log.push_back("run:" + commandLine);
+    if (fake.onRun) fake.onRun(commandLine);
+}
+bool TestSqlConnection() noexcept
+{
+    fake.log.push_back("connect");
+    return fake.sqlConnects;
+}
+std::string GetDesktopFolder() noexcept { return fake.desktop; }
+std::string LocalDateTimeText() noexcept { return fake.dateTime; }
+void OpenInstallationNotes(const std::string& path) noexcept { fake.log.push_back("notepad:" + path); }
+std::string BrowseForFolder(const std::string& title) noexcept
+{
+    fake.log.push_back("browse:" + title);
+    return fake.browseResult;
+}
+
+// Window system.
+void ShowMessage(const std::string& text) noexcept { fake.log.push_back("msg:" + text); }
+bool AskYesNo(const std::string& text) noexcept
+{
+    fake.log.push_back("ask:" + text);
+    return fake.answerYes;
+}
+void EndProcess(int exitCode)
+{
+    fake.log.push_back("end:" + std::to_string(exitCode));
+    throw ProcessEnded{exitCode};
+}
+void PumpEvents() noexcept {}
+void RefreshWindow() noexcept {}
+void SetWindowTopmost() noexcept { fake.log.push_back("topmost"); }
+void OpenWebSite(const std::string& url) noexcept { fake.log.push_back("site:" + url); }
+void* LoadHandCursor() noexcept
+{
+    static int handCursor;
+    return &handCursor;
+}
+void ShowHandCursor(void* cursor) noexcept
+{
+    fake.log.push_back(cursor == LoadHandCursor() ? "cursor:hand" : "cursor:other");
+}
+void DragWindow() noexcept { fake.log.push_back("drag"); }
+void SetTaskbarProgress(int64_t done, int64_t total) noexcept
+{
+    fake.log.push_back("taskbar:" + std::to_string(done) + "/" + std::to_string(total));
+}
+void ClearTaskbarProgress() noexcept { fake.log.push_back("taskbar:clear"); }
+void SleepMilliseconds(int milliseconds) noexcept { fake.log.push_back("sleep:" + std::to_string(milliseconds)); }
+int64_t LocalClockSeconds() noexcept { return fake.clock; }
+std::string GetProgramDir() noexcept { return "C:\\Tools"; }

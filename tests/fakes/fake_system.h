@@ -1,0 +1,56 @@
+// The platform procedures faked for the native tests: a scriptable machine
+// that records, in order, what the window logic asked of it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+// What EndProcess throws in the tests, so a test can see that the process
+// would have ended and that nothing ran after it.
+struct ProcessEnded {
+    int exitCode;
+};
+
+struct FakeSystem {
+    // The record of calls, e.g. "msg:…", "end:1", "run:…", "ensure:D:\".
+    std::vector<std::string> log;
+
+    // Machine.
+    std::string windowsVersion = "6.1";
+    std::string tcpPorts;                      // as GetTcpLocalPorts gives it
+    std::set<std::string> services;            // key names, compared upper-case
+    std::map<std::string, int64_t> freeMiB;    // "C:" (upper) → MiB; missing drive → 0
+    std::set<std::string> folders;             // existing folders, with a closing backslash for roots
+    std::set<std::string> failingFolders;      // EnsureFolder refuses these
+    std::map<std::string, int64_t> fileSizes;  // existing files
+    std::map<std::string, std::string> written;  // last text written per path ("ansi:" or "utf8:" prefixed)
+    bool ansiFits = true;
+    bool randomWorks = true;
+    int64_t clock = 1000;
+    std::string desktop = "C:\\Users\\Operator\\Desktop";
+    std::string dateTime = "2026/12/10 9:30:05";
+
+    // Network.
+    std::map<std::string, std::string> httpBodies;  // url → body; missing → empty
+    std::map<std::string, int64_t> remoteSizes;     // url → Content-Length; missing → 0
+
+    // Outside programs: called for each RunAndWait with the command line.
+    std::function<void(const std::string&)> onRun;
+    bool sqlConnects = true;
+    bool signatureValid = true;
+
+    // Operator.
+    std::string browseResult;
+    bool answerYes = false;
+
+    void Reset();
+    bool Logged(const std::string& entry) const;
+    // The entries that start with prefix, in order.
+    std::vector<std::string> Entries(const std::string& prefix) const;
+};
+
+extern FakeSystem fake;

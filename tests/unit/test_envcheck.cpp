@@ -1,0 +1,169 @@
+#include <doctest/doctest.h>
+
+#include "envcheck/netfx.h"
+#include "envcheck/tcp.h"
+#include "envcheck/version.h"
+#include "helpers.h"
+#include "platform/fs.h"
+
+namespace {
+
+// Runs step 1 and gives the one message shown, or "" when all gates passed.
+std::string GateMessage(Main& form)
+{
+    const int code = EndsWith([&] { form.CheckEnvironMental(); });
+    const auto messages = fake.Entries("msg:");
+    if (code == -1) {
+        CHECK(messages.empty());
+        return "";
+    }
+    CHECK(code == 1);
+    REQUIRE(messages.size() == 1);
+    CHECK(fake.log.back() == "end:1");
+    return messages[0].substr(4);
+}
+
+}  // namespace
+
+TEST_CASE("Windows version gate: numeric on the dot-less text")
+{
+    struct Case {
+        const char* version;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"6.0", "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[60]。"},
+        {"5.2", "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[52]。"},
+        {"0.0", "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[0]。"},
+        {"", "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[0]。"},
+        {"6.1", ""},
+        {"6.2", ""},
+        {"6.3", ""},
+        {"10.0", ""},
+    };
+    for (const Case& c : cases) {
+        MachineThatPasses();
+        fake.windowsVersion = c.version;
+        Main form;
+        form.Form_Load(kProgramDir);
+        CAPTURE(c.version);
+        CHECK(GateMessage(form) == c.message);
+    }
+}
+
+TEST_CASE("the gates run in order and each refusal is the only message")
+{
+    // Every gate fails: only the first message shows; then lift them one by one.
+    MachineThatPasses();
+    fake.windowsVersion = "6.0";
+    fake.tcpPorts = ",135,1433";
+    fake.services = {"MSSQLSERVER"};
+    fake.freeMiB["C:"] = 5119;
+    fake.fileSizes.clear();
+
+    const char* expected[] = {
+        "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[60]。",
+        "非常抱歉，1433端口已被使用。",
+        "非常抱歉，MSSQLSERVER服务已经存在。",
+        "非常抱歉，C盘剩余空间必须大于5G。",
+        "Wget.exe不存在，请重新下载系统。",
+    };
+    auto lift = [](int gate) {
+        switch (gate) {
+        case 0: fake.windowsVersion = "6.1"; break;
+        case 1: fake.tcpPorts = ",135,14330,143"; break;  // near misses do not count
+        case 2: fake.services = {"MSSQL$SQLEXPRESS"}; break;  // a named instance is no obstacle
+        case 3: fake.freeMiB["C:"] = 5120; break;           // exactly 5120 passes
+        }
+    };
+    for (int gate = 0; gate < 5; ++gate) {
+        fake.log.clear();
+        Main form;
+        form.Form_Load(kProgramDir);
+        CHECK(GateMessage(form) == expected[gate]);
+        CHECK(form.state.CurrentStep == 1);
+        CHECK(form.Step1_Img.picture == Picture::BlueBar);
+        CHECK(form.About1.text == "正在检测环境");
+        CHECK(form.Step1_Name.color == kStepPending);
+        lift(gate);
+    }
+}
+
+TEST_CASE("all gates pass: step 1 done, the settings page opens")
+{
+    MachineThatPasses();
+    Main form;
+    form.Form_Load(kProgramDir);
+    CHECK(GateMessage(form).empty());
+    CHECK(form.Step1_Name.color == kStepDone);
+    CHECK(form.About1.text == "安装环境符合");
+    CHECK(form.state.CurrentStep == 2);
+}
+
+TEST_CASE("the download tool is looked for beside the program, also at a drive root")
+{
+    MachineThatPasses();
+    fake.fileSizes = {{"C:\\wget.exe", 1}};
+    Main form;
+    form.Form_Load("C:\\");
+    CHECK(GateMessage(form).empty());
+
+    MachineThatPasses();
+    fake.fileSizes = {{"C:\\\\wget.exe", 1}};  // only the doubled form exists: not found
+    Main other;
+    other.Form_Load("C:\\");
+    CHECK(GateMessage(other) == "Wget.exe不存在，请重新下载系统。");
+}
+
+TEST_CASE("port list search matches whole numbers only")
+{
+    CHECK(FormatPortList({135, 445, 1433}) == ",135,445,1433");
+    CHECK(FormatPortList({}).empty());
+    CHECK(PortListContains(",135,445,1433", 1433));
+    CHECK(PortListContains(",1433", 1433));
+    CHECK_FALSE(PortListContains(",14330,143,11433", 1433));
+    CHECK_FALSE(PortListContains(",1433", 143));
+    CHECK_FALSE(PortListContains("", 1433));
+}
+
+TEST_CASE("version text to number")
+{
+    CHECK(VersionNumber("6.1") == 61);
+    CHECK(VersionNumber("10.0") == 100);
+    CHECK(VersionNumber("6.0") == 60);
+    CHECK(VersionNumber("0.0") == 0);
+    CHECK(VersionNumber("") == 0);
+    CHECK(VersionNumber("abc") == 0);
+}
+
+TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run quoted without redirection, removed")
+{
+    const std::string withoutServer =
+        "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET /FeatureName:NetFx3 "
+        "/FeatureName:IIS-NetFxExtensibility /FeatureName:IIS-ApplicationDevelopment";
+    const std::string withServer =
+        "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET /FeatureName:NetFx3 "
+        "/FeatureName:NetFx3ServerFeatures /FeatureName:IIS-NetFxExtensibility "
+        "/FeatureName:IIS-ApplicationDevelopment";
+    CHECK(NetFx35CommandLine("6.1") == withoutServer);
+    for (const char* v : {"6.2", "6.3", "10.0", "0.0", "6.10"}) CHECK(NetFx35CommandLine(v) == withServer);
+
+    fake.Reset();
+    fake.windowsVersion = "10.0";
+    bool batchThereDuringRun = false;
+    fake.onRun = [&](const std::string&) {
+        batchThereDuringRun = fake.fileSizes.count("C:\\Program Files\\Corvane\\fx35.bat") > 0;
+    };
+    CHECK(EnableNetFx35("C:\\Program Files\\Corvane"));
+    CHECK(batchThereDuringRun);
+    CHECK(fake.written["C:\\Program Files\\Corvane\\fx35.bat"] == "ansi:" + withServer);
+    const std::vector<std::string> expected = {
+        "write:C:\\Program Files\\Corvane\\fx35.bat",
+        "fs-redirection:off",
+        "run:\"C:\\Program Files\\Corvane\\fx35.bat\"",
+        "fs-redirection:restored",
+        "delete:C:\\Program Files\\Corvane\\fx35.bat",
+    };
+    CHECK(fake.log == expected);
+    CHECK_FALSE(FileExists("C:\\Program Files\\Corvane\\fx35.bat"));
+}
