@@ -1,0 +1,287 @@
+#include <doctest/doctest.h>
+
+#include "download/address.h"
+#include "download/progress.h"
+#include "helpers.h"
+
+namespace {
+
+const std::string kAddress = "http://dl.example.test/sql/SQLEXPR_x64_CHS.exe";
+const std::string kPackage = "C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe";
+const std::string kWgetLine = "\"C:\\Tools\\wget.exe\" -c -P, --directory-prefix=\"C:\\Tools\\packages\" "
+                              "\"http://dl.example.test/sql/SQLEXPR_x64_CHS.exe\"";
+
+std::string ServiceUrl(const char* version, int x64)
+{
+    return kServiceBase + "/api/sqlserver.asp?version=" + version + "&x64=" + std::to_string(x64);
+}
+
+// A form that has passed step 2 with the default edition; the service
+// answers kAddress and the host announces 1,000,000 bytes.
+void ReadyForDownload(Main& form)
+{
+    MachineThatPasses();
+    form.Form_Load(kProgramDir);
+    form.Timer1_Timer();
+    form.state.CurrentStep = 2;
+    fake.httpBodies[ServiceUrl("2012", 1)] = "<html>地址：[" + kAddress + "]</html>";
+    fake.remoteSizes[kAddress] = 1000000;
+    fake.sqlConnects = true;
+    fake.log.clear();
+}
+
+}  // namespace
+
+TEST_CASE("service address for every edition code")
+{
+    struct Case {
+        const char* code;
+        const char* version;
+        int x64;
+    };
+    const Case cases[] = {{"2008x86", "2008", 0}, {"2008x64", "2008", 1}, {"2012x86", "2012", 0},
+                          {"2012x64", "2012", 1}, {"2012X64", "", 0},     {"", "", 0}};
+    for (const Case& c : cases) {
+        const EditionKey key = EditionKeyFor(c.code);
+        CHECK(key.version == c.version);
+        CHECK(key.x64 == c.x64);
+    }
+    CHECK(ServiceAddress("h.example:8443", "2012", 1) == "https://h.example:8443/api/sqlserver.asp?version=2012&x64=1");
+    CHECK(ServiceAddress("h", "", 0) == "https://h/api/sqlserver.asp?version=&x64=0");
+}
+
+TEST_CASE("the address between the brackets")
+{
+    struct Case {
+        const char* answer;
+        const char* address;
+    };
+    const Case cases[] = {
+        {"[http://a/b.exe]", "http://a/b.exe"},
+        {"中文说明[http://a/b.exe]后面", "http://a/b.exe"},
+        {"x[first]y[second]", "first"},
+        {"]before[after", "after"},  // the only "]" stands before the "["
+        {"[]", ""},
+        {"[no close", ""},
+        {"no open]", ""},
+        {"", ""},
+        {"[a[b]", "a"},
+    };
+    for (const Case& c : cases) CHECK(ExtractBracketed(c.answer) == c.address);
+}
+
+TEST_CASE("package file names from addresses, and the names refused")
+{
+    CHECK(PackageFileNameFrom("http://h/p/SQLEXPR.exe") == "SQLEXPR.exe");
+    CHECK(PackageFileNameFrom("h:SQLEXPR.exe") == "h:SQLEXPR.exe");  // no "/": the whole address
+    CHECK(PackageFileNameFrom("http://h/p/") == "");
+    CHECK(PackageFileNameFrom("http://h/get.exe?id=1") == "get.exe?id=1");
+    for (const char* ok : {"SQLEXPR_x64_CHS.exe", "SQLEXPR32_x86_CHS.exe", "setup (1).exe"})
+        CHECK(IsUsablePackageFileName(ok));
+    for (const char* bad : {"", ".", "..", "a\\..\\b.exe", "h:SQLEXPR.exe", "get.exe?id=1", "a|b", "CON", "x.exe "})
+        CHECK_FALSE(IsUsablePackageFileName(bad));
+    CHECK(IsUsablePackageAddress("http://h/a.exe"));
+    for (const char* bad : {"", "no colon", "http://h/a.exe\" -O \"C:\\x.exe", "http://h/a\r\n.exe"})
+        CHECK_FALSE(IsUsablePackageAddress(bad));
+}
+
+TEST_CASE("the download tool's command line, byte for byte")
+{
+    CHECK(WgetCommandLine("C:\\Tools", "C:\\Tools\\packages", kAddress) == kWgetLine);
+    CHECK(WgetCommandLine("C:\\", "C:\\packages", "http://h/a.exe") ==
+          "\"C:\\\\wget.exe\" -c -P, --directory-prefix=\"C:\\packages\" \"http://h/a.exe\"");
+    CHECK(WgetCommandLine("D:\\My Tools", "D:\\My Tools\\packages", "http://h/a b.exe") ==
+          "\"D:\\My Tools\\wget.exe\" -c -P, --directory-prefix=\"D:\\My Tools\\packages\" \"http://h/a b.exe\"");
+}
+
+TEST_CASE("a fresh download: every call in order, the timer on only while the tool runs")
+{
+    Main form;
+    ReadyForDownload(form);
+    bool timerOnDuringRun = false;
+    fake.onRun = [&](const std::string& line) {
+        if (line.find("wget.exe") == std::string::npos) return;
+        timerOnDuringRun = form.Timer2.enabled;
+        CHECK(form.state.CurrentStep == 3);
+        fake.fileSizes[kPackage] = 1000000;
+    };
+    fake.sqlConnects = false;  // stop the chain at step 5 to keep the log short
+    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
+    CHECK(timerOnDuringRun);
+    CHECK_FALSE(form.Timer2.enabled);
+    CHECK(form.state.PackageFileName == "SQLEXPR_x64_CHS.exe");
+    CHECK(form.state.RemotePackageSize == 1000000);
+    CHECK(form.Step3_Img.picture == Picture::BlueBar);
+    CHECK(form.Step3_Name.color == kStepDone);
+
+    const std::vector<std::string> head(fake.log.begin(), fake.log.begin() + 7);
+    const std::vector<std::string> expected = {
+        "http:" + ServiceUrl("2012", 1),
+        "head:" + kAddress,
+        "ensure:C:\\Tools\\packages",
+        "run:" + kWgetLine,
+        "taskbar:clear",
+        "verify:" + kPackage + "|" + STACKHOLD_PUBLISHER,
+        "write:C:\\Tools\\fx35.bat",
+    };
+    CHECK(head == expected);
+}
+
+TEST_CASE("a complete package already there is reused: no tool, no timer")
+{
+    Main form;
+    ReadyForDownload(form);
+    fake.folders.insert("C:\\Tools\\packages");
+    fake.fileSizes[kPackage] = 1000000;
+    fake.sqlConnects = false;
+    EndsWith([&] { form.DownLoadSQLFile(); });
+    for (const std::string& run : fake.Entries("run:")) CHECK(run.find("wget.exe") == std::string::npos);
+    CHECK(fake.Entries("ensure:").empty());
+    CHECK(form.Step3_Name.color == kStepDone);
+    CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，数据库安装失败，请重试！"});
+}
+
+TEST_CASE("download failures end with their messages")
+{
+    const std::string addressFailed = "msg:非常抱歉，下载地址获取错误，请重试。";
+    const std::string packageWrong = "msg:非常抱歉，安装包错误，请重新下载。";
+    struct Case {
+        const char* what;
+        std::string answer;   // the service's body
+        int64_t arrives;      // size the tool leaves (-1: no file)
+        bool signatureValid;
+        std::string message;
+        bool toolRan;
+    };
+    const std::vector<Case> cases = {
+        {"service unreachable", "", -1, true, addressFailed, false},
+        {"error page", "<html>404 Not Found</html>", -1, true, addressFailed, false},
+        {"no colon", "[just-a-name.exe]", -1, true, addressFailed, false},
+        {"quote injection", "[http://h/a.exe\" -O \"C:\\Windows\\x.exe]", -1, true, addressFailed, false},
+        {"name with a backslash", "[http:..\\..\\evil.exe]", -1, true, addressFailed, false},
+        {"address ending in a slash", "[http://h/dir/]", -1, true, addressFailed, false},
+        {"wrong size", "[" + kAddress + "]", 999999, true, packageWrong, true},
+        {"tool stored nothing", "[" + kAddress + "]", -1, true, packageWrong, true},
+        {"bad signature", "[" + kAddress + "]", 1000000, false, packageWrong, true},
+    };
+    for (const Case& c : cases) {
+        Main form;
+        ReadyForDownload(form);
+        CAPTURE(c.what);
+        fake.httpBodies[ServiceUrl("2012", 1)] = c.answer;
+        fake.signatureValid = c.signatureValid;
+        fake.onRun = [&](const std::string&) {
+            if (c.arrives >= 0) fake.fileSizes[kPackage] = c.arrives;
+        };
+        CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
+        CHECK(fake.Entries("msg:") == std::vector<std::string>{c.message});
+        CHECK(fake.Entries("run:").size() == (c.toolRan ? 1u : 0u));
+        CHECK(form.state.CurrentStep == 3);
+        CHECK(form.Step3_Name.color == kStepPending);
+        // A wrongly sized package stays for -c; a badly signed one is removed.
+        if (c.arrives >= 0) CHECK(fake.fileSizes.count(kPackage) == (c.signatureValid ? 1u : 0u));
+    }
+}
+
+TEST_CASE("no size from the package host: only an empty file would match")
+{
+    Main form;
+    ReadyForDownload(form);
+    fake.remoteSizes.clear();
+    fake.onRun = [&](const std::string&) { fake.fileSizes[kPackage] = 1000000; };
+    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
+    CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，安装包错误，请重新下载。"});
+}
+
+TEST_CASE("progress texts: rounding and number printing")
+{
+    CHECK(FormatNumber(17.6) == "17.6");
+    CHECK(FormatNumber(0.176 * 100) == "17.6");
+    CHECK(FormatNumber(100) == "100");
+    CHECK(FormatNumber(-0.0) == "0");
+    CHECK(FormatNumber(1.5) == "1.5");
+    CHECK(FormatNumber(-512) == "-512");
+    struct Speed {
+        int64_t kb;
+        const char* text;
+    };
+    const Speed speeds[] = {{0, "0K/S"},     {300, "300K/S"},  {1024, "1024K/S"}, {1025, "1M/S"},
+                            {1536, "1.5M/S"}, {2048, "2M/S"},  {1126, "1.1M/S"},  {-500, "-500K/S"}};
+    for (const Speed& s : speeds) CHECK(SpeedText(s.kb) == s.text);
+    CHECK(PercentText(176, 1000) == "已下载 17.6%");
+    CHECK(PercentText(1000, 1000) == "已下载 100%");
+    CHECK(PercentText(-1, 138412032) == "已下载 0%");  // no file yet
+    CHECK(PercentText(1765, 10000) == "已下载 17.6%");  // 0.1765 to three places, ties to even
+    CHECK(SizeMegabytesText(138412032) == "132");
+    CHECK(SizeMegabytesText(0) == "0");
+    CHECK(SizeMegabytesText(3 * 1048576 / 2) == "2");  // 1.5 → 2 (even)
+    CHECK(SizeMegabytesText(5 * 1048576 / 2) == "2");  // 2.5 → 2 (even)
+    CHECK(RoundHalfEven(0.5) == 0);
+    CHECK(RoundHalfEven(1.5) == 2);
+}
+
+TEST_CASE("Timer2 ticks: changes, stalls, same-second changes, first change, shrinking")
+{
+    Main form;
+    ReadyForDownload(form);
+    form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
+    form.state.RemotePackageSize = 138412032;
+    const std::string about2 = "版本：SQL Server 2012 Express (64位)，文件大小：132M，下载速度：";
+
+    // First tick: no file yet (-1 differs from the initial 0): 0 %, speed 0.
+    fake.clock = 5000;
+    form.Timer2_Timer();
+    CHECK(form.About1.text == "已下载 0%");
+    CHECK(form.About2.text == about2 + "0K/S");
+    CHECK(form.state.LastSampleSize == -1);
+    CHECK(form.state.LastSampleTime == 5000);
+
+    // Unchanged for two ticks: nothing changes, not even the sample time.
+    form.About1.text = "marker";
+    fake.clock = 5001;
+    form.Timer2_Timer();
+    fake.clock = 5002;
+    form.Timer2_Timer();
+    CHECK(form.About1.text == "marker");
+    CHECK(form.state.LastSampleTime == 5000);
+
+    // 3,072,001 more bytes after 3 s (from -1): 1000 KB/s.
+    fake.fileSizes[kPackage] = 3072000;
+    fake.clock = 5003;
+    form.Timer2_Timer();
+    CHECK(form.About2.text == about2 + "1000K/S");
+    CHECK(form.About1.text == "已下载 2.2%");
+
+    // A change within the same second: taken over silently.
+    fake.fileSizes[kPackage] = 4000000;
+    form.About2.text = "marker";
+    form.Timer2_Timer();
+    CHECK(form.About2.text == "marker");
+    CHECK(form.state.LastSampleSize == 4000000);
+
+    // Shrinking (the tool starting over): negative speed.
+    fake.fileSizes[kPackage] = 4000000 - 1024 * 512;
+    fake.clock = 5004;
+    form.Timer2_Timer();
+    CHECK(form.About2.text == about2 + "-512K/S");
+
+    // Complete.
+    fake.fileSizes[kPackage] = 138412032;
+    fake.clock = 5010;
+    form.Timer2_Timer();
+    CHECK(form.About1.text == "已下载 100%");
+    CHECK(fake.log.back() == "taskbar:138412032/138412032");
+}
+
+TEST_CASE("Timer2 with no size from the host leaves the percentage alone")
+{
+    Main form;
+    ReadyForDownload(form);
+    form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
+    form.state.RemotePackageSize = 0;
+    form.About1.text = "正在下载文件";
+    fake.fileSizes[kPackage] = 2048;
+    form.Timer2_Timer();
+    CHECK(form.About1.text == "正在下载文件");
+    CHECK(form.About2.text == "版本：SQL Server 2012 Express (64位)，文件大小：0M，下载速度：0K/S");
+}
