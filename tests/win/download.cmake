@@ -1,0 +1,19 @@
+# Tests of the download-side adapters: the command runner, the process killer,
+# the HTTP client and the signature check.
+set(dl_src ${CMAKE_SOURCE_DIR}/src)
+set(dl_here ${CMAKE_CURRENT_LIST_DIR})
+
+stackhold_win_test(runner
+  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/setup/runner_win32.cpp
+          ${dl_src}/platform/text_win32.cpp
+  TIMEOUT 120)
+add_dependencies(runner childprog)
+
+# In a prefix of its own: stopping "wget.exe" in the shared prefix would stop
+# the download tool of whatever other test runs there at the same time.
+stackhold_win_test(kill_process
+  SOURCES ${dl_here}/test_kill.cpp ${dl_src}/download/kill_win32.cpp
+          ${dl_src}/platform/text_win32.cpp
+  WRAPPER env STACKHOLD_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-kill
+  TIMEOUT 300)
+add_dependencies(kill_process childprog)

@@ -1,0 +1,167 @@
+// The command runner under Wine: waits for the real end of a hidden child
+// while the thread's timers keep ticking, returns at once for what cannot be
+// started, runs batch files through the command interpreter, and refuses a
+// second wait from inside the first.
+#include <doctest/doctest.h>
+
+#include "download_test_util.h"
+#include "setup/runner.h"
+#include "wizard/ui.h"
+
+using namespace dltest;
+
+// The window's event pump, as the installer's window provides it.
+void PumpEvents() noexcept
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+namespace {
+
+std::string Child(const std::string& args) { return Quoted(FixturePath("childprog.exe")) + " " + args; }
+
+}  // namespace
+
+TEST_CASE("RunAndWait waits for the child's end while the timer ticks")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    TickingWindow window(100);
+    REQUIRE(window.ok());
+    const std::string done = dir / "done.txt";
+
+    Stopwatch clock;
+    RunAndWait(Child("--sleep 2000 --write " + Quoted(done) + " finished"));
+    const double seconds = clock.Seconds();
+
+    CHECK(seconds >= 1.9);
+    CHECK(seconds < 10.0);
+    // The child wrote its file as its last act: the wait lasted to its end.
+    CHECK(ReadFileBytes(done) == "finished");
+    // 2 s at 100 ms a tick: the events were dispatched throughout the wait.
+    CHECK(window.ticks() >= 5);
+}
+
+TEST_CASE("RunAndWait starts the child with a hidden window")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::string show = dir / "show.txt";
+    RunAndWait(Child("--show " + Quoted(show)));
+    CHECK(ReadFileBytes(show) == "flags=" + std::to_string(STARTF_USESHOWWINDOW) +
+                                     " show=" + std::to_string(SW_HIDE));
+}
+
+TEST_CASE("RunAndWait returns at once when nothing can be started")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::string cases[] = {
+        Quoted(dir / "no such program.exe") + " --sleep 5000",
+        dir / "missing.exe",
+        "",
+        Quoted(dir / "no such script.bat") + " arg",
+    };
+    for (const std::string& command : cases) {
+        CAPTURE(command);
+        Stopwatch clock;
+        RunAndWait(command);
+        CHECK(clock.Seconds() < 1.0);
+    }
+}
+
+TEST_CASE("RunAndWait ends a wait on a child whose exit code is 259")
+{
+    Stopwatch clock;
+    RunAndWait(Child("--sleep 300 --exit 259"));
+    const double seconds = clock.Seconds();
+    CHECK(seconds >= 0.25);
+    CHECK(seconds < 5.0);
+}
+
+TEST_CASE("RunAndWait runs batch files through the command interpreter")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    // A folder with a blank in its name, as a program folder often has.
+    const std::string folder = dir / "with blank";
+    REQUIRE(CreateDirectoryW(Utf8ToWide(folder).c_str(), nullptr));
+    const std::string out = folder + "\\out.txt";
+    // The batch's child sleeps first: the runner must wait for the batch to end.
+    const std::string body = "@echo off\r\n" + Quoted(FixturePath("childprog.exe")) +
+                             " --sleep 800 --write " + Quoted(out) + " \"x%~1\"\r\n";
+
+    struct Case {
+        const char* file;
+        std::string arguments;
+        bool quotePath;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"run me.bat", " \"arg one\"", true, "xarg one"},
+        {"RUN ME.CMD", " plain", true, "xplain"},
+        {"upper.Bat", "", true, "x"},
+        // The path of a batch file in a folder with blanks, given without quotes.
+        {"fx35.bat", "", false, "x"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.file);
+        const std::string script = folder + "\\" + c.file;
+        REQUIRE(WriteFileBytes(script, body));
+        DeleteFileW(Utf8ToWide(out).c_str());
+        Stopwatch clock;
+        RunAndWait((c.quotePath ? Quoted(script) : script) + c.arguments);
+        const double seconds = clock.Seconds();
+        CHECK(ReadFileBytes(out) == c.expected);
+        CHECK(seconds >= 0.7);
+        CHECK(seconds < 10.0);
+        DeleteFileW(Utf8ToWide(script).c_str());
+    }
+}
+
+namespace {
+
+struct NestedProbe {
+    std::string command;
+    double seconds = -1;
+};
+
+void StartNestedWait(TickingWindow& window)
+{
+    auto* probe = static_cast<NestedProbe*>(window.context);
+    if (probe->seconds >= 0) return;
+    Stopwatch clock;
+    RunAndWait(probe->command);
+    probe->seconds = clock.Seconds();
+}
+
+}  // namespace
+
+TEST_CASE("A RunAndWait from inside a wait returns at once and starts nothing")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::string nested = dir / "nested.txt";
+    NestedProbe probe{Child("--write " + Quoted(nested) + " started"), -1};
+    TickingWindow window(50);
+    REQUIRE(window.ok());
+    window.context = &probe;
+    window.onTick = &StartNestedWait;
+
+    Stopwatch clock;
+    RunAndWait(Child("--sleep 1500"));
+    CHECK(clock.Seconds() >= 1.4);
+    REQUIRE(probe.seconds >= 0);  // the handler ran during the outer wait
+    CHECK(probe.seconds < 0.5);
+    Sleep(500);
+    CHECK_FALSE(FileExists(nested));
+
+    // The wait is over: the next call runs normally again.
+    window.onTick = nullptr;
+    RunAndWait(probe.command);
+    CHECK(ReadFileBytes(nested) == "started");
+}
