@@ -14,6 +14,7 @@ packages=(
   fonts-wqy-microhei
   nginx-light openssl osslsigncode wget ca-certificates
   zip unzip
+  locales
 )
 
 missing=()
@@ -44,5 +45,11 @@ if [ ! -f "$winedir/kernel32.dll" ]; then
   $SUDO mkdir -p "$winedir"
   $SUDO cp -rn "$tmp"/x/usr/lib/i386-linux-gnu/wine/i386-windows/. "$winedir/"
   rm -rf "$tmp"
+fi
+# Wine takes its ANSI code page and its Unix file-name encoding from the C
+# library's locale: without zh_CN.UTF-8 compiled, LANG=zh_CN.UTF-8 falls back
+# to plain ASCII, code page 1252 and file names that cannot hold Chinese.
+if ! locale -a 2>/dev/null | grep -qix 'zh_CN.utf8'; then
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
 fi
 echo "prerequisites: ok"
