@@ -1,0 +1,45 @@
+# The Windows support layer and the step-1 probes.
+set(platform_src ${CMAKE_SOURCE_DIR}/src/platform)
+set(envcheck_src ${CMAKE_SOURCE_DIR}/src/envcheck)
+set(platform_tests ${CMAKE_CURRENT_SOURCE_DIR})
+
+stackhold_win_test(platform_fs
+  SOURCES ${platform_tests}/test_fs.cpp ${platform_src}/fs_win32.cpp ${platform_src}/text_win32.cpp)
+
+# A 16 MiB tmpfs as drive S: of a private prefix; skipped where mount is refused.
+stackhold_win_test(platform_small_drive
+  SOURCES ${platform_tests}/test_small_drive.cpp ${platform_src}/fs_win32.cpp
+          ${platform_src}/text_win32.cpp
+  WRAPPER python3 ${platform_tests}/small_drive.py
+  TIMEOUT 240)
+set_tests_properties(win.platform_small_drive PROPERTIES SKIP_RETURN_CODE 77)
+
+stackhold_win_test(platform_service
+  SOURCES ${platform_tests}/test_service.cpp ${platform_src}/service_win32.cpp
+          ${platform_src}/text_win32.cpp
+  LOCKS mssqlserver-service
+  TIMEOUT 180)
+
+stackhold_win_test(platform_random
+  SOURCES ${platform_tests}/test_random.cpp ${platform_src}/random_win32.cpp)
+
+stackhold_win_test(platform_wow64
+  SOURCES ${platform_tests}/test_wow64.cpp ${platform_src}/wow64_win32.cpp)
+
+stackhold_win_test(envcheck_tcp
+  SOURCES ${platform_tests}/test_tcp.cpp ${envcheck_src}/tcp.cpp ${envcheck_src}/tcp_win32.cpp
+  LOCKS port1433)
+set_tests_properties(win.envcheck_tcp PROPERTIES SKIP_RETURN_CODE 77)
+
+# Reads the shared prefix's version, which other tests may switch under this lock.
+stackhold_win_test(envcheck_version
+  SOURCES ${platform_tests}/test_version.cpp ${envcheck_src}/version.cpp
+          ${envcheck_src}/version_win32.cpp
+  LOCKS wineprefix-version)
+
+# The same program under Vista, Windows 10 and Windows 7 in turn, switched
+# with winecfg in a private prefix so that no other test sees the change.
+add_test(NAME win.envcheck_version_switch
+  COMMAND python3 ${platform_tests}/version_switch.py ${CMAKE_CROSSCOMPILING_EMULATOR}
+          $<TARGET_FILE:envcheck_version>)
+set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 300 LABELS win)
