@@ -17,3 +17,22 @@ stackhold_win_test(kill_process
   WRAPPER env STACKHOLD_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-kill
   TIMEOUT 300)
 add_dependencies(kill_process childprog)
+
+set(dl_servers python3 ${dl_here}/download_servers.py
+    --source ${CMAKE_SOURCE_DIR} --build ${CMAKE_BINARY_DIR})
+
+stackhold_win_test(http
+  SOURCES ${dl_here}/test_http.cpp ${dl_src}/download/http_win32.cpp
+          ${dl_src}/platform/text_win32.cpp
+  WRAPPER ${dl_servers} --http --timeout 170 --
+  TIMEOUT 180)
+add_dependencies(http certtool)
+
+# A silent server costs one receive limit (30 s) per request: kept apart so it
+# runs beside the other tests.
+stackhold_win_test(http_timeouts
+  SOURCES ${dl_here}/test_http_timeouts.cpp ${dl_src}/download/http_win32.cpp
+          ${dl_src}/platform/text_win32.cpp
+  WRAPPER ${dl_servers} --http --timeout 170 --
+  TIMEOUT 180)
+add_dependencies(http_timeouts certtool)

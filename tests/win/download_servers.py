@@ -1,0 +1,350 @@
+#!/usr/bin/env python3
+"""Linux-side servers and files for the HTTP and signature tests under Wine.
+
+usage: download_servers.py --source DIR --build DIR [--http] [--sign]
+                           [--timeout S] -- COMMAND...
+
+--http  starts nginx on 127.0.0.1 (plain http, https with the test CA's
+        "localhost" certificate, https with an untrusted self-signed one) and
+        a small python server for what nginx will not do (no Content-Length,
+        a slow or silent answer); picks free ports.
+--sign  signs copies of the childprog fixture with osslsigncode: by the
+        expected publisher, by another publisher, by the expected name under
+        an untrusted CA; plus an unsigned and a tampered copy.
+Both trust the test CA in the Wine prefix (certtool fixture). The addresses
+and paths reach COMMAND through STACKHOLD_TEST_* environment variables.
+Everything started here is stopped again whatever happens; COMMAND is bounded
+by --timeout.
+"""
+
+import argparse
+import os
+import shutil
+import signal
+import socket
+import socketserver
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+# A body in code page 936 whose Chinese characters sit right around the
+# brackets; some of them have "[" (0x5B), "\" (0x5C) or "]" (0x5D) as their
+# second byte, which only a decoder that knows the code page gets right.
+GBK_BODY = "下载地址嘯乚：[http://127.0.0.1/packages/SQLEXPR_x64_CHS.exe]，请稍候乕俔。\r\n"
+BIG_SIZE = 5 * 1024 ** 3 + 7  # sparse file; beyond both 2 GiB and 4 GiB
+SIZED_BYTES = 12345
+
+
+def winpath(path):
+    """The Wine path of a Linux path: Z: is the Linux root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run(cmd, timeout=60, **kw):
+    subprocess.run(cmd, check=True, timeout=timeout, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.PIPE, **kw)
+
+
+def wait_listening(port, seconds=15):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1):
+                return
+        except OSError:
+            time.sleep(0.1)
+    raise RuntimeError(f"nothing listens on port {port}")
+
+
+def self_signed(work, name):
+    key, cert = os.path.join(work, name + ".key"), os.path.join(work, name + ".pem")
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
+         "-keyout", key, "-out", cert, "-subj", "/CN=localhost",
+         "-addext", "subjectAltName=DNS:localhost"])
+    return cert, key
+
+
+class OddHandler(socketserver.BaseRequestHandler):
+    """Answers what nginx will not: by the request's path."""
+
+    def handle(self):
+        server = self.server
+        sock = self.request
+        sock.settimeout(120)
+        data = b""
+        try:
+            while b"\r\n\r\n" not in data:
+                chunk = sock.recv(4096)
+                if not chunk:
+                    return
+                data += chunk
+        except OSError:
+            return
+        line = data.split(b"\r\n", 1)[0].decode("latin-1")
+        parts = line.split(" ")
+        method, path = parts[0], parts[1] if len(parts) > 1 else "/"
+        with server.lock:
+            server.seen[path] = server.seen.get(path, 0) + 1
+            nth = server.seen[path]
+        body = b""
+        if path == "/nolength":
+            head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
+            body = b"no length here"
+        elif path == "/hugelength":
+            head = ("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n"
+                    "Connection: close\r\n\r\n")
+        elif path == "/slowhead":
+            time.sleep(1.5)
+            head = "HTTP/1.1 200 OK\r\nContent-Length: 4242\r\nConnection: close\r\n\r\n"
+        elif path == "/silent" or (path == "/silent-once" and nth == 1):
+            self.stay_silent(sock)
+            return
+        elif path.startswith("/count/"):
+            body = str(server.seen.get(path[len("/count"):], 0)).encode()
+            head = f"HTTP/1.1 200 OK\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n"
+        else:
+            body = b"[second attempt]" if path == "/silent-once" else b"not here"
+            status = "200 OK" if path == "/silent-once" else "404 Not Found"
+            head = f"HTTP/1.1 {status}\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n"
+        try:
+            sock.sendall(head.encode() + (b"" if method == "HEAD" else body))
+        except OSError:
+            pass
+
+    @staticmethod
+    def stay_silent(sock):
+        """Accepted, then not a byte: until the client gives up (or 120 s)."""
+        try:
+            while sock.recv(4096):
+                pass
+        except OSError:
+            pass
+
+
+class OddServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port):
+        super().__init__(("127.0.0.1", port), OddHandler)
+        self.lock = threading.Lock()
+        self.seen = {}
+
+
+NGINX_CONF = """
+daemon off;
+master_process off;
+worker_processes 1;
+pid {work}/nginx.pid;
+error_log {work}/error.log;
+events {{ worker_connections 64; }}
+http {{
+  access_log {work}/access.log;
+  client_body_temp_path {work}/client_body;
+  proxy_temp_path {work}/proxy;
+  fastcgi_temp_path {work}/fastcgi;
+  uwsgi_temp_path {work}/uwsgi;
+  scgi_temp_path {work}/scgi;
+  default_type application/octet-stream;
+  server {{
+    listen 127.0.0.1:{http};
+    server_name localhost;
+    root {www};
+  }}
+  server {{
+    listen 127.0.0.1:{https} ssl;
+    server_name localhost;
+    ssl_certificate {pki}/localhost.pem;
+    ssl_certificate_key {pki}/localhost.key;
+    root {www};
+  }}
+  server {{
+    listen 127.0.0.1:{untrusted} ssl;
+    server_name localhost;
+    ssl_certificate {untrusted_cert};
+    ssl_certificate_key {untrusted_key};
+    root {www};
+  }}
+}}
+"""
+
+
+def make_www(work):
+    www = os.path.join(work, "www")
+    os.makedirs(www)
+    with open(os.path.join(www, "hello.txt"), "wb") as f:
+        f.write(b"hello from nginx\n")
+    with open(os.path.join(www, "gbk.txt"), "wb") as f:
+        f.write(GBK_BODY.encode("gbk"))
+    with open(os.path.join(www, "sized.bin"), "wb") as f:
+        f.write(bytes(i % 251 for i in range(SIZED_BYTES)))
+    with open(os.path.join(www, "big.bin"), "wb") as f:
+        f.truncate(BIG_SIZE)  # sparse: no disk space taken
+    return www
+
+
+def die_with_parent():
+    """Runs in the child before exec: it gets SIGTERM when this script dies,
+    even by SIGKILL, so no server outlives the test."""
+    import ctypes
+    ctypes.CDLL(None, use_errno=True).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def start_http(work, pki, env, stack):
+    www = make_www(work)
+    ports = {"http": free_port(), "https": free_port(), "untrusted": free_port()}
+    cert, key = self_signed(work, "untrusted")
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(work=work, www=www, pki=pki, untrusted_cert=cert,
+                                  untrusted_key=key, **ports))
+    nginx = subprocess.Popen(["nginx", "-p", work, "-c", conf, "-e", os.path.join(work, "error.log")],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             preexec_fn=die_with_parent)
+    stack.append(lambda: stop_process(nginx))
+    for port in ports.values():
+        wait_listening(port)
+
+    odd = OddServer(free_port())
+    threading.Thread(target=odd.serve_forever, daemon=True).start()
+    stack.append(lambda: (odd.shutdown(), odd.server_close()))
+
+    env["STACKHOLD_TEST_HTTP"] = f"http://127.0.0.1:{ports['http']}"
+    # Wine's WinHTTP ignores IP addresses in a certificate: https goes to "localhost".
+    env["STACKHOLD_TEST_HTTPS"] = f"https://localhost:{ports['https']}"
+    env["STACKHOLD_TEST_UNTRUSTED"] = f"https://localhost:{ports['untrusted']}"
+    env["STACKHOLD_TEST_ODD"] = f"http://127.0.0.1:{odd.server_address[1]}"
+    env["STACKHOLD_TEST_REFUSED"] = f"http://127.0.0.1:{free_port()}"
+    env["STACKHOLD_TEST_BIG_SIZE"] = str(BIG_SIZE)
+    env["STACKHOLD_TEST_SIZED_SIZE"] = str(SIZED_BYTES)
+
+
+def sign(unsigned, out, cert, key):
+    run(["osslsigncode", "sign", "-certs", cert, "-key", key, "-h", "sha256",
+         "-n", "Stackhold test", "-in", unsigned, "-out", out])
+
+
+def make_signed_files(work, pki, build, env):
+    fixture = os.path.join(build, "fixtures", "childprog.exe")
+    files = os.path.join(work, "signed")
+    os.makedirs(files)
+    unsigned = os.path.join(files, "unsigned.exe")
+    shutil.copyfile(fixture, unsigned)
+    signed = os.path.join(files, "signed.exe")
+    sign(unsigned, signed, os.path.join(pki, "codesign.pem"), os.path.join(pki, "codesign.key"))
+    other = os.path.join(files, "other.exe")
+    sign(unsigned, other, os.path.join(pki, "othersign.pem"), os.path.join(pki, "othersign.key"))
+
+    # The expected publisher's name, but issued by a CA nobody trusts.
+    rogue = os.path.join(work, "rogue")
+    os.makedirs(rogue)
+    run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "30",
+         "-keyout", f"{rogue}/ca.key", "-out", f"{rogue}/ca.pem", "-subj", "/CN=Rogue Test CA",
+         "-addext", "basicConstraints=critical,CA:TRUE",
+         "-addext", "keyUsage=critical,keyCertSign,cRLSign"])
+    with open(f"{rogue}/leaf.ext", "w") as f:
+        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\n"
+                "extendedKeyUsage=codeSigning\n")
+    run(["openssl", "req", "-newkey", "rsa:2048", "-nodes", "-sha256", "-keyout",
+         f"{rogue}/leaf.key", "-out", f"{rogue}/leaf.csr",
+         "-subj", "/CN=Corvane Stackhold Test Publisher"])
+    run(["openssl", "x509", "-req", "-in", f"{rogue}/leaf.csr", "-CA", f"{rogue}/ca.pem",
+         "-CAkey", f"{rogue}/ca.key", "-CAcreateserial", "-sha256", "-days", "30",
+         "-extfile", f"{rogue}/leaf.ext", "-out", f"{rogue}/leaf.pem"])
+    with open(f"{rogue}/chain.pem", "wb") as f:
+        for part in ("leaf.pem", "ca.pem"):
+            with open(f"{rogue}/{part}", "rb") as p:
+                f.write(p.read())
+    untrusted = os.path.join(files, "untrusted.exe")
+    sign(unsigned, untrusted, f"{rogue}/chain.pem", f"{rogue}/leaf.key")
+
+    # One byte of the program's code changed after signing.
+    tampered = os.path.join(files, "tampered.exe")
+    shutil.copyfile(signed, tampered)
+    with open(tampered, "r+b") as f:
+        f.seek(0x1000)
+        byte = f.read(1)
+        f.seek(0x1000)
+        f.write(bytes([byte[0] ^ 0xFF]))
+
+    for name, path in (("SIGNED", signed), ("UNSIGNED", unsigned), ("OTHER", other),
+                       ("UNTRUSTED_SIGNED", untrusted), ("TAMPERED", tampered),
+                       ("MISSING", os.path.join(files, "missing.exe"))):
+        env[f"STACKHOLD_TEST_{name}"] = winpath(path)
+
+
+def trust_test_ca(emulator, build, pki):
+    certtool = os.path.join(build, "fixtures", "certtool.exe")
+    run([emulator, certtool, "add-root", winpath(os.path.join(pki, "ca.der"))], timeout=240)
+
+
+def stop_process(proc):
+    if proc.poll() is None:
+        proc.terminate()
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=10)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--http", action="store_true")
+    parser.add_argument("--sign", action="store_true")
+    parser.add_argument("--timeout", type=float, default=240)
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    if not command:
+        parser.error("no command")
+
+    build = os.path.abspath(args.build)
+    pki = os.path.join(build, "pki")
+    run([os.path.join(args.source, "tests", "pki", "make_pki.sh"), pki])
+    work = tempfile.mkdtemp(prefix="dlservers-", dir=build)
+    env = dict(os.environ)
+    # Requests to the local servers must not go out through a proxy.
+    for name in ("http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
+        env.pop(name, None)
+    stack = []
+    try:
+        trust_test_ca(command[0], build, pki)
+        if args.http:
+            start_http(work, pki, env, stack)
+        if args.sign:
+            make_signed_files(work, pki, build, env)
+        proc = subprocess.Popen(command, env=env, start_new_session=True)
+        try:
+            return proc.wait(timeout=args.timeout)
+        except subprocess.TimeoutExpired:
+            print(f"download_servers.py: command still running after {args.timeout} s", file=sys.stderr)
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+            return 1
+    except subprocess.CalledProcessError as e:
+        print(f"download_servers.py: {' '.join(map(str, e.cmd))} failed: {e.stderr.decode(errors='replace')}",
+              file=sys.stderr)
+        return 1
+    finally:
+        for undo in reversed(stack):
+            try:
+                undo()
+            except Exception as e:  # keep stopping the rest
+                print(f"download_servers.py: clean-up: {e}", file=sys.stderr)
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
