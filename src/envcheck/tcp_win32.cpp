@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "platform/system_dll_win32.h"
+
 namespace {
 
 // The table can grow between asking for its size and reading it (a busy
@@ -16,20 +18,26 @@ namespace {
 // system reports, a few times, before giving up.
 constexpr int kReadAttempts = 5;
 
+using GetTcpTableFn = ULONG(WINAPI*)(PMIB_TCPTABLE table, PULONG size, BOOL order);
+
 }  // namespace
 
 std::string GetTcpLocalPorts() noexcept
 {
     try {
+        // iphlpapi is no known DLL: taken from the system folder only.
+        static const HMODULE iphlpapi = LoadSystemDll(L"iphlpapi.dll");
+        const auto getTcpTable = ProcAddressAs<GetTcpTableFn>(iphlpapi, "GetTcpTable");
+        if (!getTcpTable) return {};
         ULONG size = 0;
-        DWORD result = ::GetTcpTable(nullptr, &size, TRUE);
+        DWORD result = getTcpTable(nullptr, &size, TRUE);
         if (result != ERROR_INSUFFICIENT_BUFFER || size == 0) return {};
         // DWORD elements keep the rows aligned as MIB_TCPTABLE expects.
         std::vector<DWORD> buffer;
         for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
             buffer.assign(size / sizeof(DWORD) + 1, 0);
             ULONG capacity = static_cast<ULONG>(buffer.size() * sizeof(DWORD));
-            result = ::GetTcpTable(reinterpret_cast<PMIB_TCPTABLE>(buffer.data()), &capacity, TRUE);
+            result = getTcpTable(reinterpret_cast<PMIB_TCPTABLE>(buffer.data()), &capacity, TRUE);
             if (result == NO_ERROR) {
                 const auto* table = reinterpret_cast<const MIB_TCPTABLE*>(buffer.data());
                 // Never trust the count beyond the rows the buffer can hold.

@@ -42,8 +42,6 @@ private:
     HRESULT result_;
 };
 
-enum class WmiAnswer { Found, NotFound, Unreachable };
-
 WmiAnswer AskWmi(const std::wstring& name)
 {
     ComApartment apartment;
@@ -83,6 +81,15 @@ WmiAnswer AskWmi(const std::wstring& name)
 
 }  // namespace
 
+WmiAnswer AskWmiForService(const std::string& name) noexcept
+{
+    try {
+        return AskWmi(Utf8ToWide(name));
+    } catch (...) {
+        return WmiAnswer::Unreachable;
+    }
+}
+
 bool ServiceKnownToScm(const std::string& name) noexcept
 {
     try {
@@ -103,7 +110,7 @@ bool ServiceExists(const std::string& name) noexcept
         // A quotation mark would end the WQL string early and change the
         // query; no service key name holds one worth finding.
         if (name.find('\'') != std::string::npos) return false;
-        switch (AskWmi(Utf8ToWide(name))) {
+        switch (AskWmiForService(name)) {
         case WmiAnswer::Found: return true;
         case WmiAnswer::NotFound: return false;
         case WmiAnswer::Unreachable: break;

@@ -51,33 +51,44 @@ private:
     SC_HANDLE service_ = nullptr;
 };
 
+struct Probe {
+    const char* name;
+    bool exists;
+};
+
+// Each of the three ways must agree: WMI itself (which must really answer,
+// not fall through), the Service Control Manager that stands in for it, and
+// the probe the installer calls.
+void CheckAllWays(const Probe& p)
+{
+    CAPTURE(p.name);
+    CHECK(AskWmiForService(p.name) == (p.exists ? WmiAnswer::Found : WmiAnswer::NotFound));
+    CHECK(ServiceKnownToScm(p.name) == p.exists);
+    CHECK(ServiceExists(p.name) == p.exists);
+}
+
 }  // namespace
 
-TEST_CASE("ServiceExists finds a service by its key name in any letter case")
+TEST_CASE("a service is found by its key name in any letter case, and only while installed")
 {
-    REQUIRE_FALSE(ServiceExists("MSSQLSERVER"));
+    CheckAllWays({"MSSQLSERVER", false});
     {
         TestService service(L"mssqlserver", L"SQL Server (test)");
         REQUIRE(service.created());
-        CHECK(ServiceExists("MSSQLSERVER"));
-        CHECK(ServiceExists("mssqlserver"));
-        CHECK(ServiceKnownToScm("MSSQLSERVER"));
-        CHECK(ServiceKnownToScm("MsSqlServer"));
-        CHECK_FALSE(ServiceExists("MSSQLSERVER2"));
-        CHECK_FALSE(ServiceExists("MSSQL"));
-        CHECK_FALSE(ServiceKnownToScm("MSSQL"));
+        for (const Probe& p : {Probe{"MSSQLSERVER", true}, Probe{"mssqlserver", true},
+                               Probe{"MsSqlServer", true}, Probe{"MSSQLSERVER2", false},
+                               Probe{"MSSQL", false}, Probe{"SQL Server (test)", false}})
+            CheckAllWays(p);
     }
-    CHECK_FALSE(ServiceExists("MSSQLSERVER"));
-    CHECK_FALSE(ServiceKnownToScm("MSSQLSERVER"));
+    CheckAllWays({"MSSQLSERVER", false});
 }
 
 TEST_CASE("a service that only shows MSSQLSERVER as its display name does not count")
 {
     TestService service(L"stackhold_display_only", L"MSSQLSERVER");
     REQUIRE(service.created());
-    CHECK(ServiceExists("stackhold_display_only"));
-    CHECK_FALSE(ServiceExists("MSSQLSERVER"));
-    CHECK_FALSE(ServiceKnownToScm("MSSQLSERVER"));
+    CheckAllWays({"stackhold_display_only", true});
+    CheckAllWays({"MSSQLSERVER", false});
 }
 
 TEST_CASE("names that cannot be services answer false")
@@ -91,14 +102,14 @@ TEST_CASE("names that cannot be services answer false")
     CHECK_FALSE(ServiceKnownToScm(""));
 }
 
-TEST_CASE("ServiceExists works in a thread whose COM is already initialised")
+TEST_CASE("the probe works in a thread whose COM is already initialised")
 {
     const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     REQUIRE(SUCCEEDED(hr));
     {
         TestService service(L"mssqlserver", L"SQL Server (test)");
         REQUIRE(service.created());
-        CHECK(ServiceExists("MSSQLSERVER"));
+        CHECK(AskWmiForService("MSSQLSERVER") == WmiAnswer::Found);
         CHECK(ServiceExists("MSSQLSERVER"));
     }
     // The probe balanced its own initialisation: ours is still in force.

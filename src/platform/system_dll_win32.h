@@ -1,0 +1,39 @@
+// Loading a DLL of Windows itself by its full path in the system folder.
+//
+// The installer usually starts from a Downloads folder, where a planted DLL
+// named like a system one must never be picked up: a DLL the program imports
+// directly is looked for in the program's own folder first (only the
+// "known DLLs" such as kernel32 or ws2_32 are exempt), before any code of ours
+// could restrict the search. DLLs outside that list are therefore loaded here,
+// at the time of use, from the system folder only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The module, or null when it cannot be loaded. Callers keep it for the life
+// of the process. Not for use while the WOW64 redirection is switched off: a
+// 32-bit program would then be handed the 64-bit DLL.
+inline HMODULE LoadSystemDll(const wchar_t* fileName) noexcept
+{
+    try {
+        wchar_t folder[MAX_PATH];
+        const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return nullptr;
+        std::wstring path(folder, n);
+        path += L'\\';
+        path += fileName;
+        // Its own dependencies are then looked for beside it, not beside us.
+        return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+template <typename Fn>
+Fn ProcAddressAs(HMODULE module, const char* name) noexcept
+{
+    return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                  : nullptr;
+}
