@@ -11,16 +11,34 @@
 
 namespace {
 
-// The name of the first signer's certificate, as the system shows it (the
-// subject's common name); empty when the verified state holds no signer.
-std::wstring SignerName(HANDLE stateData)
+// Faults of the signer's certificate chain that no valid signature has.
+// Windows refuses them in WinVerifyTrust already; Wine's WinVerifyTrust lets
+// a chain that ends in an untrusted root pass, so the chain's own status is
+// read as well. Time validity is left to WinVerifyTrust: a timestamped
+// signature stays valid after its certificate has expired.
+constexpr DWORD kChainFaults = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
+                               CERT_TRUST_IS_NOT_SIGNATURE_VALID | CERT_TRUST_IS_CYCLIC |
+                               CERT_TRUST_IS_REVOKED;
+
+// The first signer of the verified file, when its chain is sound.
+const CRYPT_PROVIDER_SGNR* TrustedSigner(HANDLE stateData)
 {
     CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(stateData);
-    if (!provider) return {};
-    CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
-    if (!signer || signer->csCertChain == 0 || !signer->pasCertChain ||
+    if (!provider) return nullptr;
+    const CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+    if (!signer || !signer->pChainContext || signer->csCertChain == 0 || !signer->pasCertChain ||
         !signer->pasCertChain[0].pCert)
-        return {};
+        return nullptr;
+    if (signer->pChainContext->TrustStatus.dwErrorStatus & kChainFaults) return nullptr;
+    return signer;
+}
+
+// The name of the signer's certificate, as the system shows it (the
+// subject's common name); empty when there is no trusted signer.
+std::wstring SignerName(HANDLE stateData)
+{
+    const CRYPT_PROVIDER_SGNR* signer = TrustedSigner(stateData);
+    if (!signer) return {};
     const PCCERT_CONTEXT certificate = signer->pasCertChain[0].pCert;
     const DWORD n = CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
                                        nullptr, 0);

@@ -36,3 +36,10 @@ stackhold_win_test(http_timeouts
   WRAPPER ${dl_servers} --http --timeout 170 --
   TIMEOUT 180)
 add_dependencies(http_timeouts certtool)
+
+stackhold_win_test(signature
+  SOURCES ${dl_here}/test_signature.cpp ${dl_src}/download/signature_win32.cpp
+          ${dl_src}/platform/text_win32.cpp
+  WRAPPER ${dl_servers} --sign --timeout 110 --
+  TIMEOUT 120)
+add_dependencies(signature certtool childprog)

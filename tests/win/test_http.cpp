@@ -85,7 +85,8 @@ TEST_CASE("HttpGet gives empty text, soon, when no answer can be had")
         {"empty address", ""},
     };
     for (const Case& c : cases) {
-        CAPTURE(c.what);
+        const std::string what = c.what;
+        CAPTURE(what);
         Stopwatch clock;
         CHECK(HttpGet(c.url).empty());
         CHECK(clock.Seconds() < 10.0);

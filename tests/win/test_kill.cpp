@@ -145,7 +145,8 @@ TEST_CASE("KillProcessByName with no process of the name stops nothing")
 
     // Neither a missing name, a part of the name nor an empty name matches.
     for (const char* name : {"wget.exe", "survivor", "urvivor.exe", "survivor.exe.", ""}) {
-        CAPTURE(name);
+        const std::string nameText = name;
+        CAPTURE(nameText);
         Stopwatch clock;
         KillProcessByName(name);
         CHECK(clock.Seconds() < 1.0);

@@ -109,7 +109,8 @@ TEST_CASE("RunAndWait runs batch files through the command interpreter")
         {"fx35.bat", "", false, "x"},
     };
     for (const Case& c : cases) {
-        CAPTURE(c.file);
+        const std::string file = c.file;
+        CAPTURE(file);
         const std::string script = folder + "\\" + c.file;
         REQUIRE(WriteFileBytes(script, body));
         DeleteFileW(Utf8ToWide(out).c_str());
