@@ -1,8 +1,58 @@
-// Placeholder entry point until the window lands.
+// The program's entry point: a safe start, the window, its message loop.
 #include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
 #include "wizard/main_form.h"
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+#include "wizard/ui.h"
+#include "wizard/window_win32.h"
+
+namespace {
+
+// An installer is often started from a Downloads folder that may hold
+// planted DLLs: from here on, DLLs load from the system folder only. The
+// call exists from Windows 8 on, and on Windows 7 with KB2533623; without
+// it at least the current directory leaves the search path.
+void RestrictDllSearch()
 {
-    Main form;
-    return 0;
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
+}
+
+void PrepareProcess()
+{
+    RestrictDllSearch();
+    ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+    // Apartment-threaded, before any window; OLE's share of it gives the
+    // folder chooser its drag and drop.
+    ::OleInitialize(nullptr);
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+}
+
+[[noreturn]] void RunMessageLoop()
+{
+    MSG msg;
+    BOOL got;
+    while ((got = ::GetMessageW(&msg, nullptr, 0, 0)) > 0) DispatchWindowMessage(msg);
+    EndProcess(got == 0 ? static_cast<int>(msg.wParam) : 1);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show)
+{
+    PrepareProcess();
+    static Main form;  // lives as long as the process; never unloaded
+    if (!CreateMainWindow(form)) EndAfterStartFailure();
+    try {
+        form.Form_Load(GetProgramDir());
+    } catch (...) {
+        EndAfterStartFailure();
+    }
+    SyncWindow();
+    ShowMainWindow(show);
+    RunMessageLoop();
 }

@@ -1,0 +1,182 @@
+// The platform procedures of the window logic on Win32: message boxes, the
+// event pump, the end of the process and the window's small effects.
+#include "wizard/ui.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+
+#include "platform/handles_win32.h"
+#include "platform/text_win32.h"
+#include "wizard/window_win32.h"
+
+namespace {
+
+ComPtr<ITaskbarList3>& Taskbar()
+{
+    static ComPtr<ITaskbarList3> taskbar;
+    return taskbar;
+}
+
+// Message boxes belong to the window once it is on screen, so they are
+// modal to it and stay above it when it is topmost.
+HWND MessageOwner()
+{
+    HWND hwnd = MainWindowHandle();
+    return hwnd && ::IsWindowVisible(hwnd) ? hwnd : nullptr;
+}
+
+int ShowMessageBox(const std::string& text, UINT type) noexcept
+{
+    // The window shows what the message is about before the box comes up.
+    RefreshWindow();
+    try {
+        const std::wstring wideText = Utf8ToWide(text), title = Utf8ToWide(kAppTitle);
+        return ::MessageBoxW(MessageOwner(), wideText.c_str(), title.c_str(), type | MB_SETFOREGROUND);
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::wstring ModulePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
+        if (length == 0) return {};
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        if (size >= 32768) return {};  // no Windows path is longer
+        path.resize(static_cast<std::size_t>(size) * 2);
+    }
+}
+
+}  // namespace
+
+void ShowMessage(const std::string& text) noexcept { ShowMessageBox(text, MB_OK | MB_ICONWARNING); }
+
+bool AskYesNo(const std::string& text) noexcept
+{
+    return ShowMessageBox(text, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void EndProcess(int exitCode) { ::ExitProcess(static_cast<UINT>(exitCode)); }
+
+void PumpEvents() noexcept
+{
+    SyncWindow();
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // The program was asked to end while a step waited.
+        if (msg.message == WM_QUIT) EndProcess(static_cast<int>(msg.wParam));
+        DispatchWindowMessage(msg);
+    }
+    SyncWindow();
+}
+
+void RefreshWindow() noexcept
+{
+    SyncWindow();
+    if (HWND hwnd = MainWindowHandle()) ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+void SetWindowTopmost() noexcept
+{
+    if (HWND hwnd = MainWindowHandle()) {
+        ::SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
+}
+
+void OpenWebSite(const std::string& url) noexcept
+{
+    try {
+        ::ShellExecuteW(MainWindowHandle(), L"open", Utf8ToWide(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    } catch (...) {
+    }
+}
+
+void* LoadHandCursor() noexcept { return ::LoadCursorW(nullptr, IDC_HAND); }
+
+void ShowHandCursor(void* cursor) noexcept { ::SetCursor(static_cast<HCURSOR>(cursor)); }
+
+void DragWindow() noexcept
+{
+    HWND hwnd = MainWindowHandle();
+    if (!hwnd) return;
+    ::ReleaseCapture();
+    ::SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+}
+
+UINT TaskbarButtonCreatedMessage() noexcept
+{
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+    return message;
+}
+
+void AttachTaskbarButton(HWND) noexcept
+{
+    ComPtr<ITaskbarList3> taskbar;
+    if (FAILED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                  taskbar.putVoid())))
+        return;
+    if (FAILED(taskbar->HrInit())) return;
+    Taskbar() = std::move(taskbar);
+}
+
+void SetTaskbarProgress(int64_t done, int64_t total) noexcept
+{
+    ITaskbarList3* taskbar = Taskbar().get();
+    HWND hwnd = MainWindowHandle();
+    if (!taskbar || !hwnd) return;
+    if (total <= 0) {
+        taskbar->SetProgressState(hwnd, TBPF_INDETERMINATE);
+        return;
+    }
+    done = std::clamp<int64_t>(done, 0, total);
+    taskbar->SetProgressState(hwnd, TBPF_NORMAL);
+    taskbar->SetProgressValue(hwnd, static_cast<ULONGLONG>(done), static_cast<ULONGLONG>(total));
+}
+
+void ClearTaskbarProgress() noexcept
+{
+    ITaskbarList3* taskbar = Taskbar().get();
+    HWND hwnd = MainWindowHandle();
+    if (taskbar && hwnd) taskbar->SetProgressState(hwnd, TBPF_NOPROGRESS);
+}
+
+void SleepMilliseconds(int milliseconds) noexcept { ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }
+
+int64_t LocalClockSeconds() noexcept
+{
+    SYSTEMTIME local;
+    ::GetLocalTime(&local);
+    FILETIME stamp;
+    if (!::SystemTimeToFileTime(&local, &stamp)) return 0;
+    ULARGE_INTEGER ticks;
+    ticks.LowPart = stamp.dwLowDateTime;
+    ticks.HighPart = stamp.dwHighDateTime;
+    return static_cast<int64_t>(ticks.QuadPart / 10000000);  // 100 ns ticks since 1601
+}
+
+std::wstring FolderOfFile(std::wstring_view path)
+{
+    const std::size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring_view::npos) return {};
+    std::wstring folder(path.substr(0, cut));
+    if (!folder.empty() && folder.back() == L':') folder += L'\\';  // a drive root keeps its backslash
+    return folder;
+}
+
+std::string GetProgramDir() noexcept
+{
+    try {
+        return WideToUtf8(FolderOfFile(ModulePath()));
+    } catch (...) {
+        return {};
+    }
+}

@@ -1,0 +1,40 @@
+// The Win32 window of Main, as the program's entry point, the platform UI
+// procedures and the Windows-side tests see it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+class Main;
+
+// Creates the window of form, hidden, with a child control for every
+// windowed control of the model, its pictures painted and its timers set.
+// One window per process at a time; false when the system refuses.
+bool CreateMainWindow(Main& form) noexcept;
+// Shows the window for the first time (show: the start-up show command).
+void ShowMainWindow(int show) noexcept;
+// Destroys the window again; the tests make several in one process.
+void DestroyMainWindow() noexcept;
+// The window, or nullptr before it exists.
+HWND MainWindowHandle() noexcept;
+
+// Applies to the window everything that changed in the model since the last
+// call: texts, colours, fonts, visibility, pictures, list items, timers.
+void SyncWindow() noexcept;
+// Translates and dispatches one queued message, with a dialog's keyboard
+// handling (Tab between the fields, Enter for the install button).
+void DispatchWindowMessage(MSG& msg) noexcept;
+
+// What the operator is told when the program cannot start, before it ends.
+inline constexpr char kStartFailedMessage[] = "程序启动失败，请重新运行。";
+[[noreturn]] void EndAfterStartFailure() noexcept;
+
+// The taskbar's "button created" message, and what the window does on it.
+UINT TaskbarButtonCreatedMessage() noexcept;
+void AttachTaskbarButton(HWND window) noexcept;
+
+// The folder part of a file's full path, without a trailing backslash
+// except at a drive root ("C:\").
+std::wstring FolderOfFile(std::wstring_view path);

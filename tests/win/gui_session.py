@@ -1,0 +1,119 @@
+"""Runs a Windows program that shows windows: on its own Xvfb screen, in a
+throw-away Wine prefix (so its wineserver and desktop are its own and can be
+stopped afterwards), optionally at another DPI.
+
+usage: gui_session.py [--dpi N] [--screenshot FILE] [--shot-after S]
+                      [--stop-after S] [--timeout S] EMULATOR PROGRAM [ARGS...]
+
+--stop-after S ends a program that would run on (the installer itself) after
+S seconds and counts that as success; --screenshot takes a picture of the
+whole screen --shot-after seconds after the start. Exit status: the
+program's, or 1 on a timeout."""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from private_prefix import private_prefix  # noqa: E402
+
+
+def start_xvfb():
+    """Starts Xvfb on a free display; returns (process, display name)."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    deadline = time.monotonic() + 15
+    number = b""
+    try:
+        while not number.endswith(b"\n"):
+            if time.monotonic() > deadline or xvfb.poll() is not None:
+                raise RuntimeError("Xvfb did not start")
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                raise RuntimeError("Xvfb closed its display pipe")
+            number += chunk
+    except BaseException:
+        xvfb.kill()
+        xvfb.wait(timeout=10)
+        raise
+    finally:
+        os.close(read_end)
+    return xvfb, ":" + number.decode().strip()
+
+
+def stop(process):
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait(timeout=10)
+
+
+def set_dpi(emulator, env, dpi):
+    key = r"HKCU\Control Panel\Desktop"
+    subprocess.run([emulator, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+                   env=env, timeout=60, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The new value counts for programs started after wineserver has let go.
+    subprocess.run(["wineserver", "-w"], env=dict(env, WINEPREFIX=env["STACKHOLD_WINEPREFIX"]), timeout=60)
+
+
+def screenshot(display, path):
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    subprocess.run(["import", "-window", "root", "-display", display, path], timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def run_program(command, env, args, display):
+    program = subprocess.Popen(command, env=env)
+    started = time.monotonic()
+    shot_taken = not args.screenshot
+    try:
+        while True:
+            elapsed = time.monotonic() - started
+            if not shot_taken and elapsed >= args.shot_after:
+                screenshot(display, args.screenshot)
+                shot_taken = True
+            status = program.poll()
+            if status is not None:
+                return status
+            if args.stop_after is not None and elapsed >= args.stop_after:
+                return 0
+            if elapsed >= args.timeout:
+                print(f"gui_session: timed out after {args.timeout} s", flush=True)
+                return 1
+            time.sleep(0.1)
+    finally:
+        stop(program)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--dpi", type=int, default=96)
+    parser.add_argument("--screenshot")
+    parser.add_argument("--shot-after", type=float, default=2.0)
+    parser.add_argument("--stop-after", type=float)
+    parser.add_argument("--timeout", type=float, default=100.0)
+    parser.add_argument("emulator")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+
+    xvfb, display = start_xvfb()
+    try:
+        with private_prefix(args.emulator) as (_, env):
+            env = dict(env, DISPLAY=display)
+            if args.dpi != 96:
+                set_dpi(args.emulator, env, args.dpi)
+            return run_program([args.emulator] + args.command, env, args, display)
+    finally:
+        stop(xvfb)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
