@@ -1,0 +1,295 @@
+"""A small HTTP(S) server whose answers a scenario chooses, faults included.
+
+    server = HttpServer({"/api/sqlserver.asp": Body("[http://...]")}, tls=pki)
+    server = HttpServer({"/pkg.exe": Cut(data, after=1000)})
+    server = HttpServer({}, silent=True, port=47443, tls=pki)   # accepts, never speaks
+
+Routes map a path (without the query) to an answer, or to a function
+(request) -> answer for answers that depend on the query or on the count of
+earlier requests. Every request is recorded in `server.requests`.
+
+Answers:
+    Body(data, status=200, headers=None, content_type=...)  HEAD and Range too
+    File(path, rate=None)   like Body, read from a file; rate in bytes/s slows
+                            the body down (to watch progress)
+    Cut(data, after)        full Content-Length, `after` bytes, then the
+                            connection is dropped
+    NoLength(data)          no Content-Length (HEAD as well); the body ends
+                            when the connection closes
+    Silent()                reads the request and never answers
+    Status(code)            an empty answer with that status
+"""
+
+import os
+import socket
+import ssl
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from .util import HarnessError, forget, on_cleanup
+
+
+class Body:
+    def __init__(self, data, status=200, headers=None, content_type="application/octet-stream"):
+        self.data = data.encode("gbk") if isinstance(data, str) else data
+        self.status = status
+        self.headers = dict(headers or {})
+        self.content_type = content_type
+        self.rate = None
+
+    def size(self):
+        return len(self.data)
+
+    def read(self, start, end):
+        return self.data[start:end]
+
+
+class File(Body):
+    def __init__(self, path, rate=None, status=200, headers=None):
+        super().__init__(b"", status, headers)
+        self.path = path
+        self.rate = rate
+
+    def size(self):
+        return os.path.getsize(self.path)
+
+    def read(self, start, end):
+        with open(self.path, "rb") as f:
+            f.seek(start)
+            return f.read(end - start)
+
+
+class Cut:
+    def __init__(self, data, after):
+        self.data = data.encode("gbk") if isinstance(data, str) else data
+        self.after = after
+
+
+class NoLength:
+    def __init__(self, data, content_type="application/octet-stream"):
+        self.data = data.encode("gbk") if isinstance(data, str) else data
+        self.content_type = content_type
+
+
+class Silent:
+    pass
+
+
+class Status:
+    def __init__(self, code):
+        self.code = code
+
+
+class Request:
+    def __init__(self, method, raw_path, headers):
+        self.method = method
+        self.raw_path = raw_path
+        parts = urllib.parse.urlsplit(raw_path)
+        self.path = parts.path
+        self.query = parts.query
+        self.args = urllib.parse.parse_qsl(parts.query, keep_blank_values=True)
+        self.headers = headers
+        self.time = time.monotonic()
+
+    def __repr__(self):
+        return "%s %s" % (self.method, self.raw_path)
+
+
+def _parse_range(value, size):
+    """(start, end) of a single "bytes=a-b" range, or None to send it all."""
+    if not value or not value.startswith("bytes=") or "," in value:
+        return None
+    a, _, b = value[6:].partition("-")
+    try:
+        if a == "":
+            n = int(b)
+            return (max(0, size - n), size)
+        start = int(a)
+        end = int(b) + 1 if b else size
+    except ValueError:
+        return None
+    return (start, min(end, size))
+
+
+class _Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "StackholdTest/1.0"
+
+    def log_message(self, *args):
+        pass
+
+    def _answer(self):
+        req = Request(self.command, self.path, dict(self.headers.items()))
+        srv = self.server.owner
+        with srv.lock:
+            srv.requests.append(req)
+        route = srv.routes.get(req.path)
+        if route is None:
+            return Status(404), req
+        answer = route(req) if callable(route) else route
+        return answer, req
+
+    def do_HEAD(self):
+        self._serve(head=True)
+
+    def do_GET(self):
+        self._serve(head=False)
+
+    def _serve(self, head):
+        answer, req = self._answer()
+        if isinstance(answer, Silent):
+            self.server.owner.stopping.wait()
+            self.close_connection = True
+            return
+        if isinstance(answer, Status):
+            self.send_response(answer.code)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        if isinstance(answer, NoLength):
+            self.send_response(200)
+            self.send_header("Content-Type", answer.content_type)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            if not head:
+                self.wfile.write(answer.data)
+            self.close_connection = True
+            return
+        if isinstance(answer, Cut):
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(answer.data)))
+            self.end_headers()
+            if not head:
+                self.wfile.write(answer.data[:answer.after])
+                self.wfile.flush()
+                self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+            return
+        self._serve_body(answer, req, head)
+
+    def _serve_body(self, answer, req, head):
+        size = answer.size()
+        rng = _parse_range(req.headers.get("Range"), size) if answer.status == 200 else None
+        if rng is not None and rng[0] >= size:
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        start, end = rng if rng else (0, size)
+        self.send_response(206 if rng else answer.status)
+        self.send_header("Content-Type", answer.content_type)
+        self.send_header("Content-Length", str(end - start))
+        self.send_header("Accept-Ranges", "bytes")
+        if rng:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        for k, v in answer.headers.items():
+            self.send_header(k, v)
+        self.end_headers()
+        if head:
+            return
+        block = 64 * 1024
+        if answer.rate:
+            block = max(1, min(block, int(answer.rate) // 10))
+        pos = start
+        while pos < end:
+            chunk = answer.read(pos, min(end, pos + block))
+            if not chunk:
+                break
+            self.wfile.write(chunk)
+            pos += len(chunk)
+            if answer.rate:
+                if self.server.owner.stopping.wait(len(chunk) / float(answer.rate)):
+                    break
+
+
+class _Server(ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, owner, address):
+        self.owner = owner
+        super().__init__(address, _Handler)
+
+    def finish_request(self, request, client_address):
+        owner = self.owner
+        with owner.lock:
+            owner.connections += 1
+        if owner.silent:
+            owner.stopping.wait()
+            return
+        if owner.tls_context is not None:
+            # The handshake runs here, on the connection's own thread, so a
+            # client that never speaks cannot hold up the others.
+            try:
+                request.settimeout(30)
+                request = owner.tls_context.wrap_socket(request, server_side=True)
+                request.settimeout(None)
+            except (OSError, ssl.SSLError):
+                return
+        super().finish_request(request, client_address)
+
+
+class HttpServer:
+    """See the module note. `tls` is a Pki (the localhost certificate is
+    used) or None for plain HTTP; `port` 0 picks a free one."""
+
+    def __init__(self, routes, tls=None, port=0, silent=False):
+        self.routes = dict(routes)
+        self.silent = silent
+        self.requests = []
+        self.connections = 0
+        self.lock = threading.Lock()
+        self.stopping = threading.Event()
+        self.tls_context = None
+        if tls is not None:
+            ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            ctx.load_cert_chain(tls.server_cert, tls.server_key)
+            self.tls_context = ctx
+        self._service_lock = None
+        from .nginx import kServiceLock, kServicePort
+
+        if port == kServicePort:
+            from .util import file_lock
+
+            self._service_lock = file_lock(kServiceLock, timeout=300)
+            self._service_lock.__enter__()
+        try:
+            self._server = _Server(self, ("127.0.0.1", port))
+        except OSError as e:
+            self._release()
+            raise HarnessError("cannot listen on 127.0.0.1:%d: %s" % (port, e)) from e
+        self.port = self._server.server_address[1]
+        self._thread = threading.Thread(target=self._server.serve_forever, kwargs={"poll_interval": 0.1},
+                                        daemon=True)
+        self._thread.start()
+        self._token = on_cleanup("http server :%d" % self.port, self.stop)
+
+    def url(self, path, host="127.0.0.1"):
+        scheme = "https" if self.tls_context else "http"
+        return "%s://%s:%d%s" % (scheme, host, self.port, path)
+
+    def requests_for(self, path):
+        with self.lock:
+            return [r for r in self.requests if r.path == path]
+
+    def _release(self):
+        if self._service_lock is not None:
+            self._service_lock.__exit__(None, None, None)
+            self._service_lock = None
+
+    def stop(self):
+        forget(self._token)
+        self.stopping.set()
+        self._server.shutdown()
+        self._server.server_close()
+        self._thread.join(5)
+        self._release()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
