@@ -11,7 +11,7 @@ stackhold_win_test(platform_small_drive
   SOURCES ${platform_tests}/test_small_drive.cpp ${platform_src}/fs_win32.cpp
           ${platform_src}/text_win32.cpp
   WRAPPER python3 ${platform_tests}/small_drive.py
-  TIMEOUT 240)
+  TIMEOUT 480)
 set_tests_properties(win.platform_small_drive PROPERTIES SKIP_RETURN_CODE 77)
 
 stackhold_win_test(platform_service
@@ -42,4 +42,4 @@ stackhold_win_test(envcheck_version
 add_test(NAME win.envcheck_version_switch
   COMMAND python3 ${platform_tests}/version_switch.py ${CMAKE_CROSSCOMPILING_EMULATOR}
           $<TARGET_FILE:envcheck_version>)
-set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 300 LABELS win)
+set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 660 LABELS win)

@@ -9,17 +9,25 @@ change it)."""
 import contextlib
 import os
 import shutil
+import signal
 import subprocess
+import sys
 import tempfile
 
 _COPIED = ("system.reg", "user.reg", "userdef.reg", ".update-timestamp", ".stackhold-ready")
+
+
+def clean_up_on_termination():
+    """Turns SIGTERM into a normal exit, so that the clean-up of the caller's
+    `finally` blocks (unmount, prefix removal) still runs."""
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
 
 
 def shared_prefix(emulator):
     """Makes sure the shared prefix exists and returns its path."""
     scripts = os.path.dirname(os.path.abspath(emulator))
     done = subprocess.run([os.path.join(scripts, "wine-prefix.sh")], stdout=subprocess.PIPE,
-                          text=True, timeout=900, check=True)
+                          text=True, timeout=300, check=True)
     return done.stdout.strip()
 
 

@@ -9,13 +9,14 @@ import subprocess
 import sys
 import tempfile
 
-from private_prefix import private_prefix, run
+from private_prefix import clean_up_on_termination, private_prefix, run
 
 SKIP = 77
 SIZE_MIB = 16
 
 
 def main():
+    clean_up_on_termination()
     emulator, program = sys.argv[1], sys.argv[2:]
     mount_point = tempfile.mkdtemp(prefix="stackhold-smalldrive-")
     try:
@@ -36,7 +37,9 @@ def main():
                 env["STACKHOLD_SMALL_DRIVE"] = "S:"
                 return run([emulator] + program, env, timeout=90)
         finally:
-            subprocess.run(["umount", mount_point], timeout=20)
+            # Lazily when something still holds it: never leave it mounted.
+            if subprocess.run(["umount", mount_point], timeout=20).returncode != 0:
+                subprocess.run(["umount", "-l", mount_point], timeout=20)
     finally:
         try:
             os.rmdir(mount_point)

@@ -6,21 +6,22 @@ Usage: version_switch.py <emulator> <program> [args...]"""
 
 import sys
 
-from private_prefix import private_prefix, run
+from private_prefix import clean_up_on_termination, private_prefix, run
 
 VERSIONS = (("vista", "6.0"), ("win10", "10.0"), ("win7", "6.1"))
 
 
 def main():
+    clean_up_on_termination()
     emulator, program = sys.argv[1], sys.argv[2:]
     with private_prefix(emulator) as (_, env):
         for name, expected in VERSIONS:
             print(f"--- winecfg /v {name}: expecting {expected}", flush=True)
-            if run([emulator, "winecfg", "/v", name], env, timeout=60) != 0:
+            if run([emulator, "winecfg", "/v", name], env, timeout=40) != 0:
                 print(f"winecfg /v {name} failed", flush=True)
                 return 1
             env["STACKHOLD_EXPECTED_WINDOWS_VERSION"] = expected
-            status = run([emulator] + program, env, timeout=60)
+            status = run([emulator] + program, env, timeout=40)
             if status != 0:
                 return status
     return 0
