@@ -23,6 +23,11 @@ add_executable(Stackhold WIN32
   ${CMAKE_SOURCE_DIR}/src/wizard/winmain_win32.cpp
   ${CMAKE_SOURCE_DIR}/res/stackhold.rc)
 target_link_libraries(Stackhold PRIVATE stackhold_win stackhold_core ${STACKHOLD_WIN_LIBS})
+# The resource script pulls in the manifest and the icon (drawn by
+# res/make_icon.py); the version numbers are the project's.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/stackhold.rc PROPERTIES
+  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/stackhold.manifest;${CMAKE_SOURCE_DIR}/res/stackhold.ico"
+  COMPILE_DEFINITIONS "STACKHOLD_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};STACKHOLD_VERSION_MINOR=${PROJECT_VERSION_MINOR};STACKHOLD_VERSION_PATCH=${PROJECT_VERSION_PATCH}")
 target_link_options(Stackhold PRIVATE -municode ${STACKHOLD_WIN_LINK})
 target_compile_options(Stackhold PRIVATE ${STACKHOLD_WARNINGS})
 set_target_properties(Stackhold PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
