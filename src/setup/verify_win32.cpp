@@ -10,21 +10,14 @@
 #include "platform/handles_win32.h"
 #include "platform/text_win32.h"
 
-namespace {
-
-// CLSID of ADODB.Connection and IID of _Connection.
-constexpr CLSID kClsidAdoConnection = {
-    0x00000514, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-constexpr IID kIidAdoConnection = {
-    0x00000550, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
-
-constexpr long kAdOptionUnspecified = -1;
-constexpr LONG kCommandTimeoutSeconds = 15;
-
 // The leading part of _Connection (through Open), in vtable order. mingw's
 // adoint.h does not compile as C++ for a Windows 7 target, so only what is
-// called here is declared; the later methods are never reached.
-struct AdoConnection : public IDispatch {
+// called here is declared; the later methods are never reached. It lives
+// outside the anonymous namespace: there GCC would see that no class in the
+// program implements it and turn every call into a pure-virtual trap.
+namespace ado {
+
+struct Connection : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE get_Properties(IUnknown** properties) = 0;
     virtual HRESULT STDMETHODCALLTYPE get_ConnectionString(BSTR* text) = 0;
     virtual HRESULT STDMETHODCALLTYPE put_ConnectionString(BSTR text) = 0;
@@ -42,6 +35,19 @@ struct AdoConnection : public IDispatch {
     virtual HRESULT STDMETHODCALLTYPE Open(BSTR connectionString, BSTR userId, BSTR password,
                                            long options) = 0;
 };
+
+}  // namespace ado
+
+namespace {
+
+// CLSID of ADODB.Connection and IID of _Connection.
+constexpr CLSID kClsidAdoConnection = {
+    0x00000514, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+constexpr IID kIidAdoConnection = {
+    0x00000550, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+
+constexpr long kAdOptionUnspecified = -1;
+constexpr LONG kCommandTimeoutSeconds = 15;
 
 class Bstr {
 public:
@@ -80,7 +86,7 @@ private:
 
 bool OpenAndClose() noexcept
 {
-    ComPtr<AdoConnection> connection;
+    ComPtr<ado::Connection> connection;
     if (FAILED(::CoCreateInstance(kClsidAdoConnection, nullptr, CLSCTX_INPROC_SERVER,
                                   kIidAdoConnection, connection.putVoid())) ||
         !connection)

@@ -1,0 +1,209 @@
+// The test connection of step 5 through ADO, against no provider at all and
+// against the stand-in provider, whose login succeeds only where the stand-in
+// setup has left its marker and the MSSQLSERVER service.
+#include <doctest/doctest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "setup/verify.h"
+#include "win/setup_test_util.h"
+
+using namespace setup_test;
+
+namespace {
+
+bool ProviderRegistered()
+{
+    CLSID clsid{};
+    return SUCCEEDED(::CLSIDFromProgID(L"SQLOLEDB.1", &clsid));
+}
+
+// The stand-in provider registered for this process's registry view while
+// the object lives; the registration is removed again when it goes.
+class StandInProvider {
+public:
+    StandInProvider() : module_(::LoadLibraryW(Fixture(L"sqloledb_standin.dll").c_str())) {}
+    ~StandInProvider()
+    {
+        Unregister();
+        if (module_) ::FreeLibrary(module_);
+    }
+    StandInProvider(const StandInProvider&) = delete;
+    StandInProvider& operator=(const StandInProvider&) = delete;
+
+    bool loaded() const { return module_ != nullptr; }
+    HRESULT Register() { return Call("DllRegisterServer"); }
+    HRESULT Unregister() { return Call("DllUnregisterServer"); }
+
+private:
+    HRESULT Call(const char* name)
+    {
+        if (!module_) return E_FAIL;
+        using Entry = HRESULT(STDAPICALLTYPE*)();
+        const auto entry = reinterpret_cast<Entry>(
+            reinterpret_cast<void (*)()>(::GetProcAddress(module_, name)));
+        return entry ? entry() : E_FAIL;
+    }
+
+    HMODULE module_;
+};
+
+struct Timed {
+    bool result;
+    DWORD ms;
+};
+
+Timed TimedTest()
+{
+    const DWORD begin = ::GetTickCount();
+    const bool result = TestSqlConnection();
+    return {result, ::GetTickCount() - begin};
+}
+
+}  // namespace
+
+TEST_CASE("TestSqlConnection answers false at once when no SQLOLEDB provider is registered")
+{
+    {
+        // A run killed midway may have left the stand-in registered.
+        StandInProvider leftover;
+        REQUIRE(leftover.loaded());
+    }
+    REQUIRE_FALSE(ProviderRegistered());
+    InstanceCleanup cleanup;
+    REQUIRE(WriteMarker("Ab3defGh4k"));
+    REQUIRE(CreateTestService());
+
+    const Timed t = TimedTest();
+    CHECK_FALSE(t.result);
+    CHECK(t.ms < 5000);
+}
+
+TEST_CASE("TestSqlConnection opens only when setup left the marker and the service")
+{
+    InstanceCleanup cleanup;
+    StandInProvider provider;
+    REQUIRE(provider.loaded());
+    REQUIRE(provider.Register() == S_OK);
+    REQUIRE(ProviderRegistered());
+
+    struct Case {
+        const char* what;
+        bool marker, service, opens;
+    };
+    const Case cases[] = {
+        {"nothing installed", false, false, false},
+        {"marker only (the service is missing)", true, false, false},
+        {"service only (no marker)", false, true, false},
+        {"marker and service", true, true, true},
+        {"marker removed again", false, true, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        if (c.marker)
+            REQUIRE(WriteMarker("Ab3defGh4k"));
+        else
+            RemoveMarker();
+        if (c.service && !ServiceRegistered()) REQUIRE(CreateTestService());
+        if (!c.service) DeleteTestService();
+
+        const Timed t = TimedTest();
+        CHECK(t.result == c.opens);
+        CHECK(t.ms < 5000);
+    }
+
+    CHECK(provider.Unregister() == S_OK);
+    CHECK_FALSE(ProviderRegistered());
+}
+
+TEST_CASE("TestSqlConnection leaves the thread's COM state as it found it")
+{
+    InstanceCleanup cleanup;
+    StandInProvider provider;
+    REQUIRE(provider.Register() == S_OK);
+    REQUIRE(WriteMarker("Ab3defGh4k"));
+    REQUIRE(CreateTestService());
+
+    SUBCASE("a thread without COM: initialised and uninitialised again")
+    {
+        CHECK(TestSqlConnection());
+        // Had COM stayed initialised (apartment), this would be RPC_E_CHANGED_MODE.
+        const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        CHECK(hr == S_OK);
+        if (SUCCEEDED(hr)) ::CoUninitialize();
+    }
+    SUBCASE("a thread the caller put into an apartment already")
+    {
+        REQUIRE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        CHECK(TestSqlConnection());
+        CHECK(TestSqlConnection());
+        // Still initialised once by the caller: this answers S_FALSE.
+        const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        CHECK(hr == S_FALSE);
+        if (SUCCEEDED(hr)) ::CoUninitialize();
+        ::CoUninitialize();
+    }
+    SUBCASE("a thread in the multithreaded apartment")
+    {
+        REQUIRE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+        CHECK(TestSqlConnection());
+        ::CoUninitialize();
+    }
+}
+
+// Run by setup_standins_prefix.py in a throw-away prefix into which
+// install_standins.py has put the stand-ins: the pieces meet as they do in
+// an end-to-end run.
+TEST_CASE("stand-ins installed: DISM in the system folder, setup, then the connection" *
+          doctest::skip())
+{
+    Scratch scratch;
+    REQUIRE(!scratch.path().empty());
+    EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()},
+                 {L"STACKHOLD_SETUP_SECONDS", L"0"}};
+
+    // The system folder's dism.exe is the stand-in of this build's bitness.
+    wchar_t system[MAX_PATH];
+    REQUIRE(::GetSystemDirectoryW(system, MAX_PATH) > 0);
+    const std::wstring dism = std::wstring(system) + L"\\dism.exe";
+    const RunResult d = Run(dism, L"\"" + dism + L"\" /Online /Get-Features");
+    CHECK(d.exitCode == 0);
+    const std::vector<std::string> lines = SplitLines(ReadBytes(scratch / L"dism.txt"));
+    REQUIRE(lines.size() == 1);
+    CHECK(lines[0].find(sizeof(void*) == 8 ? "\t64\tsystem32" : "\t32\tsyswow64") !=
+          std::string::npos);
+
+    CHECK_FALSE(TestSqlConnection());
+    const std::wstring setupLine =
+        L"\"C:\\x\\packages\\SQLEXPR_x64_CHS.exe\" /Q /ACTION=Install /FEATURES=SQL,Tools "
+        L"/INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR=\"C:\\Data Dir\\SQL Server\"  "
+        L"/SECURITYMODE=\"SQL\" /SQLSVCACCOUNT=\"NT AUTHORITY\\SYSTEM\" /SAPWD=\"Ab3defGh4k\" "
+        L"/SQLSYSADMINACCOUNTS=\"BUILTIN\\ADMINISTRATORS\" /ENABLERANU=1 "
+        L"/AGTSVCACCOUNT=\"NT AUTHORITY\\SYSTEM\" /TCPENABLED=1 /ERRORREPORTING=1 "
+        L"/IACCEPTSQLSERVERLICENSETERMS";
+    const RunResult s = Run(Fixture(L"setup_standin.exe"), setupLine);
+    CHECK(s.exitCode == 0);
+    CHECK(TestSqlConnection());
+}
+
+// Run after install_standins.py --uninstall in the same prefix: the marker
+// and the service are still there, the provider is gone.
+TEST_CASE("stand-ins removed: no provider and Wine's own DISM" * doctest::skip())
+{
+    CHECK_FALSE(ProviderRegistered());
+    CHECK(IsFile(kMarkerPath));
+    CHECK(ServiceRegistered());
+    CHECK_FALSE(TestSqlConnection());
+
+    Scratch scratch;
+    REQUIRE(!scratch.path().empty());
+    EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()}};
+    wchar_t system[MAX_PATH];
+    REQUIRE(::GetSystemDirectoryW(system, MAX_PATH) > 0);
+    const std::wstring dism = std::wstring(system) + L"\\dism.exe";
+    Run(dism, L"\"" + dism + L"\" /Online /Get-Features");
+    CHECK_FALSE(IsFile(scratch / L"dism.txt"));
+}
