@@ -77,27 +77,26 @@ HWND CreateChild(MainWindow& w, const Control& c)
     const ChildClass cls = ClassFor(c);
     if (!cls.name) return nullptr;
     const RECT r = ChildRect(w, c);
-    const DWORD style = WS_CHILD | cls.style | (c.visible ? WS_VISIBLE : 0);
+    // Overlapping controls clip each other, the later one in front as in
+    // the design (a label's background never covers its neighbour's text).
+    const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style | (c.visible ? WS_VISIBLE : 0);
     const std::wstring text = c.kind == ControlKind::ComboBox ? std::wstring() : Utf8ToWide(c.text);
     HWND hwnd = ::CreateWindowExW(0, cls.name, text.c_str(), style, r.left, r.top, r.right - r.left,
                                   r.bottom - r.top, w.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
                                   ::GetModuleHandleW(nullptr), nullptr);
-    if (hwnd) ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(w, c)), FALSE);
+    if (!hwnd) return nullptr;
+    ::SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(w, c)), FALSE);
     return hwnd;
 }
 
 // Tab goes from the edition to the directory, the browse link and the
-// install button, whatever order the controls were made in.
+// install button: top to bottom of the z-order, above every label.
 void SetTabOrder(MainWindow& w)
 {
-    HWND previous = nullptr;
-    for (int id : {kIdStep2Version, kIdStep2Path, kIdStep2Select, kIdStep2Submit}) {
+    for (int id : {kIdStep2Submit, kIdStep2Select, kIdStep2Path, kIdStep2Version}) {
         const ChildWindow* c = ChildById(w, id);
-        if (!c || !c->hwnd) continue;
-        if (previous) {
-            ::SetWindowPos(c->hwnd, previous, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        }
-        previous = c->hwnd;
+        if (c && c->hwnd) ::SetWindowPos(c->hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
 
