@@ -101,14 +101,19 @@ StartPlan PlanStart(const std::wstring& commandLine)
         }
     }
     if (!batch) return {{}, line};
+    const std::wstring interpreter = CommandInterpreterPath();
+    // Without the system folder's cmd.exe nothing is started: a bare
+    // "cmd.exe" would be looked for in the current folder first.
+    if (interpreter.empty()) return {};
     // cmd.exe /c takes away the first and the last double quote of the text
     // after it when that text holds more than two, so one extra pair around
     // the whole line leaves the line itself, quotes and all, as it was.
-    return {CommandInterpreterPath(), L"cmd.exe /d /c \"" + line + L"\""};
+    return {interpreter, L"cmd.exe /d /c \"" + line + L"\""};
 }
 
 UniqueHandle StartHidden(const StartPlan& plan)
 {
+    if (plan.commandLine.empty()) return UniqueHandle{};
     // CreateProcessW may write into the command line: give it its own copy.
     std::wstring writable = plan.commandLine;
     STARTUPINFOW startup{};
