@@ -106,8 +106,9 @@ StartPlan PlanStart(const std::wstring& commandLine)
     // "cmd.exe" would be looked for in the current folder first.
     if (interpreter.empty()) return {};
     // cmd.exe /c takes away the first and the last double quote of the text
-    // after it when that text holds more than two, so one extra pair around
-    // the whole line leaves the line itself, quotes and all, as it was.
+    // after it (it keeps them only when that text is one quoted name of an
+    // existing program, which a line wrapped in one more pair never is), so
+    // the extra pair leaves the line itself, quotes and all, as it was.
     return {interpreter, L"cmd.exe /d /c \"" + line + L"\""};
 }
 
