@@ -1,0 +1,56 @@
+"""Checks on the window shared by scenarios: what the screen must show."""
+
+from layout import (BANNER_BLUE, BAR_BLUE, BAR_GREY, LABEL3_COLOUR, inset, label1_glyphs, place)
+
+
+def fraction_in(img, name, colour, dpi, tolerance=0, margin=1):
+    return img.crop(*inset(place(name, dpi), margin)).fraction(colour, tolerance)
+
+
+def check_banner(img, dpi):
+    share = fraction_in(img, "Picture1", BANNER_BLUE, dpi, margin=0)
+    # The logo and the title are white on it; the blue field is most of it.
+    assert share >= 0.7, "banner blue covers %.0f%% of the header" % (share * 100)
+
+
+def check_bars(img, dpi, started):
+    """Bars 1..4 blue up to and including step `started`, grey after it."""
+    for step in range(1, 5):
+        name = "Step%d_Img" % step
+        colour, word = (BAR_BLUE, "blue") if step <= started else (BAR_GREY, "grey")
+        share = fraction_in(img, name, colour, dpi)
+        assert share >= 0.9, "%s is not %s (%.0f%% of it)" % (name, word, share * 100)
+
+
+def check_grey_dot(img, dpi):
+    dot = img.crop(*place("Step5_Img", dpi))
+    assert dot.count(BAR_BLUE, 16) == 0, "the step-5 dot is blue before step 5"
+    assert dot.count(BAR_GREY, 8) >= dot.width * dot.height // 4, "no grey dot where step 5's is drawn"
+
+
+def check_label3_colour(img, dpi):
+    n = img.crop(*place("Label3", dpi)).count(LABEL3_COLOUR, 24)
+    assert n >= 3, "no RGB(0,192,192) text in Label3 (%d pixels)" % n
+
+
+def title_glyph_problem(img, dpi):
+    """None when the title line "一键安装SQL Server数据库" is drawn with real
+    glyphs, else why not. A missing glyph is drawn as the same box for every
+    character; real glyphs differ, and the first one, "一", is a single
+    horizontal stroke: a short run next to full-height ones."""
+    glyphs = label1_glyphs(img, dpi)
+    if len(glyphs) < 8:
+        return "only %d ink runs in the title line" % len(glyphs)
+    tallest = max(g["height"] for g in glyphs)
+    first = glyphs[0]
+    em = round(10.5 * dpi / 72)  # 10.5 pt in pixels
+    if tallest < em * 0.7:
+        return "title glyphs are %d px high, expected about %d" % (tallest, em)
+    if first["height"] * 3 > tallest or first["width"] * 2 < tallest:
+        return "the first character does not look like 一: %r (tallest %d)" % (first, tallest)
+    return None
+
+
+def check_title_glyphs(img, dpi):
+    problem = title_glyph_problem(img, dpi)
+    assert problem is None, problem
