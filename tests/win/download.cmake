@@ -14,8 +14,8 @@ add_dependencies(runner childprog)
 stackhold_win_test(kill_process
   SOURCES ${dl_here}/test_kill.cpp ${dl_src}/download/kill_win32.cpp
           ${dl_src}/platform/text_win32.cpp
-  WRAPPER env STACKHOLD_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix-kill
-  TIMEOUT 300)
+  WRAPPER python3 ${dl_here}/kill_prefix.py
+  TIMEOUT 150)
 add_dependencies(kill_process childprog)
 
 set(dl_servers python3 ${dl_here}/download_servers.py
