@@ -1,0 +1,420 @@
+#!/usr/bin/env python3
+"""The benchmark of Corvane·Stackhold: what the installer costs while it waits,
+how fast it reacts and starts, how fast its download tool moves bytes, how
+much memory it takes and how big the shipped files are. Every figure is taken
+in one run, each beside its yardstick, and printed as one markdown table
+(also written to bench/latest.md). bench/run.sh builds what this needs and
+calls it; see bench/README.md for what each figure means.
+
+This is a measurement, not a test: it asserts nothing and fails only when a
+measurement cannot be taken.
+"""
+
+import argparse
+import json
+import os
+import platform
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+kBench = os.path.dirname(os.path.abspath(__file__))
+kRepo = os.path.dirname(kBench)
+sys.path.insert(0, os.path.join(kRepo, "tests"))
+
+from harness import Nginx, Xvfb, ensure_base_prefix, log, win_path, wine_env  # noqa: E402
+
+kMiB = 1024 * 1024
+kGiB = 1024 * kMiB
+kClockTicks = os.sysconf("SC_CLK_TCK")
+kMainClass = "CorvaneStackholdMain"
+kMinimalClass = "StackholdBenchMinimal"
+kWaitClass = "StackholdBenchWait"
+
+
+class BenchError(Exception):
+    pass
+
+
+# ---------------------------------------------------------------- processes
+
+
+def cpu_seconds(pid):
+    """User plus system time of a live Linux process, all its threads."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / kClockTicks
+
+
+def peak_rss(pid):
+    """VmHWM of a live process in bytes."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) * 1024
+    raise BenchError("no VmHWM for %d" % pid)
+
+
+class Child:
+    """A child process, killed with its process group when its time is up.
+
+    Its peak memory is its VmHWM, read every 20 ms while it lives: the
+    ru_maxrss that wait4 reports would count the pages of this python process,
+    which the child shares between fork and exec."""
+
+    def __init__(self, args, env=None, cwd=None, stdin=None, stdout=None, stderr=None):
+        self.args = args
+        self.started = time.monotonic()
+        self.popen = subprocess.Popen(args, env=env, cwd=cwd, stdin=stdin, stdout=stdout,
+                                      stderr=stderr, start_new_session=True)
+        self.pid = self.popen.pid
+        self.status = None
+        self.ended = None
+        self.max_rss = 0
+        self._sampler = threading.Thread(target=self._sample, daemon=True)
+        self._sampler.start()
+
+    def _sample(self):
+        while self.popen.poll() is None:
+            try:
+                self.max_rss = max(self.max_rss, peak_rss(self.pid))
+            except (OSError, BenchError):
+                pass  # between two execs, or just ended
+            time.sleep(0.02)
+
+    def kill(self):
+        try:
+            os.killpg(self.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+
+    def wait(self, timeout):
+        """Waits for the end; kills the child and raises when it takes longer."""
+        try:
+            self.status = self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            self.popen.wait(30)
+            raise BenchError("%s ran longer than %d s" % (" ".join(self.args[:2]), timeout)) from None
+        finally:
+            self.ended = time.monotonic()
+            self._sampler.join(5)
+        return self.status
+
+    @property
+    def wall(self):
+        return self.ended - self.started
+
+
+# ---------------------------------------------------------------- the session
+
+
+class Session:
+    """The bench's own Wine prefix with a wineserver kept running for the
+    whole run (so no measurement pays for its start), on a private X server."""
+
+    def __init__(self, work, programs, installer, wget):
+        self.work = work
+        os.makedirs(work, exist_ok=True)
+        os.environ["STACKHOLD_WINEPREFIX"] = os.path.join(work, "wineprefix")
+        self.prefix = ensure_base_prefix()
+        self.xvfb = Xvfb()
+        self.env = wine_env(self.prefix, self.xvfb.display)
+        self.server = Child(["wineserver", "-f", "-p"], env=self.env)
+        time.sleep(0.5)
+        if self.server.popen.poll() is not None:
+            raise BenchError("wineserver did not start")
+        self.programs = programs  # folder of minwin, benchprobe, waitprobe
+        # The installer in a program folder of its own, with wget.exe beside it
+        # as it is shipped; the yardstick in another one.
+        self.installer_dir = self._place("StackholdBench", [installer, wget])
+        self.minimal_dir = self._place("MinimalBench", [os.path.join(programs, "minwin.exe")])
+
+    def _place(self, name, files):
+        folder = os.path.join(self.prefix, "drive_c", name)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for f in files:
+            shutil.copy2(f, folder)
+        return folder
+
+    def wpath(self, path):
+        return win_path(self.prefix, path)
+
+    def probe(self, *args, timeout=120):
+        """Runs benchprobe.exe in the session; its printed answer."""
+        child = Child(["wine", os.path.join(self.programs, "benchprobe.exe")] + list(args),
+                      env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        out = child.popen.stdout
+        child.wait(timeout)
+        return out.read().decode(errors="replace").strip()
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False)
+        try:
+            self.server.wait(20)
+        except BenchError:
+            pass
+        self.xvfb.stop()
+
+
+# ---------------------------------------------------------------- figures
+
+
+def first_paint(session, runs):
+    """Milliseconds from process start to the first painted window, median of
+    `runs` alternating starts of the yardstick and the installer."""
+    targets = {
+        "minimal": (kMinimalClass, os.path.join(session.minimal_dir, "minwin.exe")),
+        "installer": (kMainClass, os.path.join(session.installer_dir, "Stackhold.exe")),
+    }
+    times = {k: [] for k in targets}
+    for _ in range(runs):
+        for key, (cls, exe) in targets.items():
+            answer = session.probe("firstpaint", cls, "30000", session.wpath(exe), timeout=90)
+            value = float(answer.splitlines()[-1]) if answer else -1
+            if value < 0:
+                raise BenchError("%s showed no painted window within 30 s" % exe)
+            times[key].append(value)
+    log("first paint (ms): %s" % times)
+    return {k: statistics.median(v) for k, v in times.items()}, times
+
+
+def wait_costs(session, seconds, click_interval):
+    """CPU of the installer's RunAndWait waiting `seconds` for a sleeping
+    child, with clicks posted from another process every `click_interval` ms
+    (0: none); the wineserver's CPU over the same wait."""
+    sleeper = "\"%s\" sleep %d" % (session.wpath(os.path.join(session.programs, "benchprobe.exe")),
+                                   seconds * 1000)
+    clicker = None
+    if click_interval:
+        clicker = Child(["wine", os.path.join(session.programs, "benchprobe.exe"), "clicks", kWaitClass,
+                         str(click_interval), "30000"], env=session.env,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    probe = Child(["wine", os.path.join(session.programs, "waitprobe.exe"), sleeper], env=session.env,
+                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        line = probe.popen.stdout.readline().decode().strip()
+        if line != "waiting":
+            raise BenchError("waitprobe said %r instead of starting its wait" % line)
+        process0, server0 = cpu_seconds(probe.pid), cpu_seconds(session.server.pid)
+        result = json.loads(probe.popen.stdout.readline().decode())
+        process1, server1 = cpu_seconds(probe.pid), cpu_seconds(session.server.pid)
+        probe.popen.stdin.write(b"\n")
+        probe.popen.stdin.close()
+        probe.wait(30)
+    finally:
+        probe.kill()
+        if clicker:
+            clicker.kill()
+            clicker.wait(30)
+    result["linux_cpu_s"] = process1 - process0
+    result["wineserver_cpu_s"] = server1 - server0
+    log("wait (%d s, clicks every %d ms): %s" % (seconds, click_interval, result))
+    return result
+
+
+def minimal_memory(session):
+    """Peak memory of the yardstick program: what any Wine GUI process costs."""
+    child = Child(["wine", os.path.join(session.minimal_dir, "minwin.exe")], env=session.env,
+                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    time.sleep(3)
+    try:
+        return peak_rss(child.pid)
+    finally:
+        child.kill()
+        child.wait(30)
+
+
+def big_file(folder, size):
+    path = os.path.join(folder, "big.bin")
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return path
+    os.makedirs(folder, exist_ok=True)
+    block = os.urandom(kMiB)
+    with open(path + ".part", "wb") as f:
+        for _ in range(size // kMiB):
+            f.write(block)
+    os.rename(path + ".part", path)
+    return path
+
+
+def download_speeds(session, wget_exe, runs, size):
+    """Both download tools fetch the same file from nginx on loopback with the
+    installer's command line, alternately; median wall time, peak memory."""
+    www = os.path.join(session.work, "www")
+    source = big_file(www, size)
+    target = os.path.join(session.work, "downloads")
+    results = {"wget.exe": [], "GNU wget": []}
+    with Nginx(package_root=www, workdir=os.path.join(session.work, "nginx")) as server:
+        url = server.package_url(os.path.basename(source))
+        commands = {
+            "wget.exe": ["wine", wget_exe, "-c", "-P,", "--directory-prefix=" + session.wpath(target), url],
+            "GNU wget": ["wget", "-c", "-P,", "--directory-prefix=" + target, url],
+        }
+        for _ in range(runs):
+            for name, args in commands.items():
+                shutil.rmtree(target, ignore_errors=True)
+                os.makedirs(target)
+                child = Child(args, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                child.wait(900)
+                got = os.path.join(target, os.path.basename(source))
+                if not os.path.exists(got) or os.path.getsize(got) != size:
+                    raise BenchError("%s did not fetch the whole file (exit %s)" % (name, child.status))
+                results[name].append((child.wall, child.max_rss))
+        shutil.rmtree(target, ignore_errors=True)
+    log("downloads (s, bytes): %s" % results)
+    return {name: {"seconds": statistics.median(r[0] for r in runs_),
+                   "mib_s": size / kMiB / statistics.median(r[0] for r in runs_),
+                   "peak": max(r[1] for r in runs_)}
+            for name, runs_ in results.items()}
+
+
+def shipped_sizes(dist):
+    sizes = {}
+    for name in ("Stackhold.exe", "wget.exe"):
+        path = os.path.join(dist, "Stackhold", name)
+        sizes[name] = os.path.getsize(path) if os.path.exists(path) else None
+    return sizes
+
+
+def whole_run_memory(build, work):
+    """Peak memory of the installer through a whole installation, driven by
+    the end-to-end harness; None while the harness offers no such run."""
+    sys.path.insert(0, os.path.join(kBench))
+    try:
+        import wholerun  # noqa: WPS433 (bench/wholerun.py, next to this file)
+    except ImportError:
+        return None
+    return wholerun.peak_memory(build, work)
+
+
+# ---------------------------------------------------------------- the table
+
+
+def mib(value):
+    return "—" if value is None else "%.1f MiB" % (value / kMiB)
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+def table(f, args):
+    rows = []
+    fp = f["first_paint"]
+    ratio = fp["installer"] / fp["minimal"]
+    rows.append(("Start to first painted window (median of %d)" % args.runs,
+                 "%.0f ms" % fp["installer"], "minimal window: %.0f ms" % fp["minimal"],
+                 "ratio %.2f" % ratio, "≤ 1.5", verdict(ratio <= 1.5)))
+    w = f["wait_clicks"]
+    per_minute = w["cpu_s"] * 60 / w["wall_s"]
+    rows.append(("CPU while RunAndWait waits %d s for a sleeping child, clicks arriving" % args.wait,
+                 "%.2f s (%.2f s per min)" % (w["cpu_s"], per_minute),
+                 "Linux view of the process: %.2f s; wineserver: %.2f s" % (w["linux_cpu_s"],
+                                                                             w["wineserver_cpu_s"]),
+                 "%.2f s per min" % per_minute, "≤ 0.3 s per min", verdict(per_minute <= 0.3)))
+    q = f.get("wait_quiet")
+    if q:
+        quiet = q["cpu_s"] * 60 / q["wall_s"]
+        rows.append(("The same wait without clicks", "%.2f s (%.2f s per min)" % (q["cpu_s"], quiet),
+                     "Linux view: %.2f s; wineserver: %.2f s" % (q["linux_cpu_s"], q["wineserver_cpu_s"]),
+                     "%.2f s per min" % quiet, "≤ 0.3 s per min", verdict(quiet <= 0.3)))
+    rows.append(("Posted click to its handler during that wait (%d clicks)" % w["clicks"],
+                 "p99 %.2f ms" % w["p99_ms"], "p50 %.2f ms, max %.2f ms" % (w["p50_ms"], w["max_ms"]),
+                 "p99 %.2f ms" % w["p99_ms"], "≤ 20 ms", verdict(0 <= w["p99_ms"] <= 20)))
+    d = f["downloads"]
+    ours, gnu = d["wget.exe"], d["GNU wget"]
+    speed = ours["mib_s"] / gnu["mib_s"]
+    rows.append(("Download of %d MiB from nginx on loopback (median of %d)" % (args.size_mib, args.download_runs),
+                 "wget.exe: %.0f MiB/s (%.1f s)" % (ours["mib_s"], ours["seconds"]),
+                 "GNU wget: %.0f MiB/s (%.1f s)" % (gnu["mib_s"], gnu["seconds"]),
+                 "ratio %.2f" % speed, "≥ 0.9", verdict(speed >= 0.9)))
+    rows.append(("Peak memory of the download tool", "wget.exe: %s" % mib(ours["peak"]),
+                 "GNU wget: %s" % mib(gnu["peak"]), "", "", ""))
+    whole = f.get("whole_run")
+    rows.append(("Peak memory of the installer through a whole run",
+                 mib(whole) if whole else "not measured (no whole-run scenario yet)",
+                 "minimal window: %s" % mib(f["minimal_memory"]),
+                 "", "≤ 32 MiB", verdict(whole <= 32 * kMiB) if whole else "—"))
+    for name, size in f["sizes"].items():
+        rows.append(("Shipped i686 %s, stripped" % name, "—" if size is None else "%d bytes" % size,
+                     "", "%.2f MiB" % (size / kMiB) if size else "", "≤ 1 MiB",
+                     verdict(size <= kMiB) if size else "—"))
+    out = ["| Figure | Stackhold | Beside it | Result | Aim | |", "|---|---|---|---|---|---|"]
+    out += ["| %s |" % " | ".join(r) for r in rows]
+    return "\n".join(out)
+
+
+def header(args):
+    commit = subprocess.run(["git", "-C", kRepo, "describe", "--always", "--dirty"], capture_output=True,
+                            text=True, timeout=30).stdout.strip()
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True, timeout=30).stdout.strip()
+    load = os.getloadavg()
+    return ("Measured %s on commit %s: %s, %d cores, load %.2f at the start; %s, x86_64 build.\n"
+            "Command: `%s`\n" % (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), commit,
+                                 platform.platform(terse=True), os.cpu_count(), load[0], wine,
+                                 args.command))
+
+
+# ---------------------------------------------------------------- main
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--programs", required=True, help="folder of minwin.exe, benchprobe.exe, waitprobe.exe")
+    p.add_argument("--build", required=True, help="x86_64 build tree of the product (bin/Stackhold.exe, bin/wget.exe)")
+    p.add_argument("--dist", required=True, help="release folder (Stackhold/Stackhold.exe, Stackhold/wget.exe)")
+    p.add_argument("--work", required=True, help="scratch folder of the bench")
+    p.add_argument("--runs", type=int, default=15, help="starts of each program for the start figure")
+    p.add_argument("--wait", type=int, default=60, help="seconds the child sleeps")
+    p.add_argument("--click-interval", type=int, default=50, help="ms between posted clicks")
+    p.add_argument("--no-quiet-wait", action="store_true", help="skip the wait without clicks")
+    p.add_argument("--size-mib", type=int, default=1024, help="size of the downloaded file")
+    p.add_argument("--download-runs", type=int, default=3)
+    p.add_argument("--output", default=os.path.join(kBench, "latest.md"))
+    p.add_argument("--command", default="bench/run.sh", help="the command line shown with the table")
+    args = p.parse_args()
+    for name in ("programs", "build", "dist", "work"):
+        setattr(args, name, os.path.abspath(getattr(args, name)))
+
+    installer = os.path.join(args.build, "bin", "Stackhold.exe")
+    wget_exe = os.path.join(args.build, "bin", "wget.exe")
+    for path in (installer, wget_exe):
+        if not os.path.exists(path):
+            raise BenchError("missing %s: build it first" % path)
+
+    figures = {}
+    head = header(args)
+    session = Session(args.work, args.programs, installer, wget_exe)
+    try:
+        figures["first_paint"], figures["first_paint_all"] = first_paint(session, args.runs)
+        figures["wait_clicks"] = wait_costs(session, args.wait, args.click_interval)
+        if not args.no_quiet_wait:
+            figures["wait_quiet"] = wait_costs(session, args.wait, 0)
+        figures["minimal_memory"] = minimal_memory(session)
+        figures["downloads"] = download_speeds(session, os.path.join(session.installer_dir, "wget.exe"),
+                                               args.download_runs, args.size_mib * kMiB)
+    finally:
+        session.close()
+    figures["whole_run"] = whole_run_memory(args.build, args.work)
+    figures["sizes"] = shipped_sizes(args.dist)
+
+    text = head + "\n" + table(figures, args) + "\n"
+    with open(args.output, "w", encoding="utf-8") as f:
+        f.write(text)
+    with open(os.path.join(args.work, "figures.json"), "w") as f:
+        json.dump(figures, f, indent=1)
+    print(text)
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except BenchError as e:
+        log("bench: %s" % e)
+        sys.exit(1)

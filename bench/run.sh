@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds what the benchmark needs and runs it (see bench/README.md):
+#   the product for x86_64 with the test settings   build/bench/win64
+#   the bench's own Windows programs                build/bench/tools
+#   the shipped i686 files, for their sizes         build/bench/release, build/bench/dist
+# then prints the table and writes it to bench/latest.md.
+#
+#   bench/run.sh            the full run (about ten minutes)
+#   bench/run.sh --quick    fewer and shorter measurements, to try it out
+# Further options go to bench/bench.py (--help lists them).
+#
+# Not a test: nothing here runs under ctest or scripts/test.sh. Figures are
+# only as steady as the machine is quiet; run it with nothing else busy.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+out="$root/build/bench"
+command="bench/run.sh $*"
+
+args=()
+for a in "$@"; do
+  if [ "$a" = --quick ]; then
+    args+=(--runs 5 --wait 10 --size-mib 256 --download-runs 1)
+  else
+    args+=("$a")
+  fi
+done
+
+for tool in cmake x86_64-w64-mingw32-g++ i686-w64-mingw32-g++ wine Xvfb nginx wget python3; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing: run scripts/prereqs.sh" >&2; exit 1; }
+done
+
+jobs=${STACKHOLD_JOBS:-2}
+mkdir -p "$out"
+log="$out/build.log"
+build() {
+  "$@" >>"$log" 2>&1 || { tail -40 "$log" >&2; echo "bench: build failed, see $log" >&2; exit 1; }
+}
+: >"$log"
+echo "bench: building (log in $log)"
+build cmake --preset win64 -S "$root" -B "$out/win64"
+build cmake --build "$out/win64" --target Stackhold wget -j"$jobs"
+build cmake -S "$here" -B "$out/tools" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
+build cmake --build "$out/tools" -j"$jobs"
+build "$root/scripts/release.sh" --no-prereqs --build-dir "$out/release" --dist "$out/dist"
+echo "bench: measuring"
+
+exec python3 "$here/bench.py" --programs "$out/tools" --build "$out/win64" --dist "$out/dist" \
+  --work "$out/work" --command "$command" "${args[@]}"
