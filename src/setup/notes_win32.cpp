@@ -28,6 +28,42 @@ std::wstring SystemDirectory()
     return dir;
 }
 
+std::wstring WindowsDirectory()
+{
+    std::wstring dir(MAX_PATH, L'\0');
+    UINT n = ::GetWindowsDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
+    if (n >= dir.size()) {
+        dir.resize(n);
+        n = ::GetWindowsDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
+    }
+    if (n == 0 || n >= dir.size()) return {};
+    dir.resize(n);
+    return dir;
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Notepad by its full path in the system folder rather than found on the
+// search path, whose first entry is the program's own folder (often a
+// Downloads folder). A 32-bit installer on 64-bit Windows takes the native
+// Notepad through Sysnative: the same program, and Wine's 32-bit Notepad in
+// its WoW64 mode crashes opening a file.
+std::wstring NotepadPath()
+{
+    BOOL wow64 = FALSE;
+    if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) {
+        const std::wstring windowsDir = WindowsDirectory();
+        const std::wstring native = windowsDir + L"\\Sysnative\\notepad.exe";
+        if (!windowsDir.empty() && IsFile(native)) return native;
+    }
+    const std::wstring systemDir = SystemDirectory();
+    return systemDir.empty() ? std::wstring() : systemDir + L"\\notepad.exe";
+}
+
 std::wstring DateText(const SYSTEMTIME& now)
 {
     int n = ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, nullptr, 0);
@@ -87,12 +123,8 @@ std::string LocalDateTimeText() noexcept
 void OpenInstallationNotes(const std::string& path) noexcept
 {
     try {
-        // Notepad by its full path in the system folder, quoted, rather than
-        // found on the search path: the program's own folder comes first
-        // there, and it may be a Downloads folder.
-        std::wstring systemDir = SystemDirectory();
-        if (systemDir.empty()) return;
-        std::wstring program = systemDir + L"\\notepad.exe";
+        const std::wstring program = NotepadPath();
+        if (program.empty()) return;
         std::wstring commandLine = L"\"" + program + L"\" \"" + Utf8ToWide(path) + L"\"";
 
         STARTUPINFOW startup{};
