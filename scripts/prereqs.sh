@@ -28,7 +28,8 @@ fi
 
 # nginx is started by the tests themselves on ports they pick; never as a system service.
 if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-$SUDO pkill -x nginx >/dev/null 2>&1 || true
+# Only the system's own instance (its pid file): the tests' instances keep theirs elsewhere.
+if [ -s /run/nginx.pid ]; then $SUDO kill "$(cat /run/nginx.pid)" >/dev/null 2>&1 || true; fi
 
 # wine64 8.0 runs 32-bit programs in its WoW64 mode once the 32-bit Windows-side
 # DLLs are present. Debian's wine32 cannot be installed beside wine64, so take
