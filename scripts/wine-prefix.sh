@@ -5,8 +5,10 @@
 #
 # The prefix gets, besides what wineboot makes: the Chinese font faces mapped to
 # WenQuanYi Micro Hei (without it every Chinese character is a box), Windows 7
-# as the reported version, 96 dots per inch, and no crash dialog (a crashing
-# program must end, not wait for a click nobody makes under Xvfb).
+# as the reported version, 96 dots per inch, no crash dialog (a crashing
+# program must end, not wait for a click nobody makes under Xvfb), and its
+# own Desktop and Documents folders: wineboot links them to the Linux home,
+# where a test's notes file would land outside the prefix and outlive it.
 #
 # The ready-marker holds a layout version: when this script changes what it
 # puts into the prefix, bump kLayout and every older prefix is rebuilt. A
@@ -14,7 +16,7 @@
 # program still running in the old one is not pulled out from under.
 set -euo pipefail
 
-kLayout=2  # bump whenever the prefix's contents change
+kLayout=3  # bump whenever the prefix's contents change
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${STACKHOLD_WINEPREFIX:-$(cd "$here/.." && pwd)/build/wineprefix}
 marker=.stackhold-ready
@@ -39,7 +41,8 @@ if ready "$prefix"; then echo "$prefix"; exit 0; fi
 fresh="$prefix.new.$$"
 rm -rf "$fresh"
 trap 'WINEPREFIX="$fresh" timeout 20 wineserver -k >/dev/null 2>&1 || true; rm -rf "$fresh"' EXIT
-export WINEPREFIX="$fresh" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# winemenubuilder would write menu entries into the Linux home.
+export WINEPREFIX="$fresh" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
 unset DISPLAY  # wineboot needs no screen; keep it off any X server
 timeout -k 5 240 wineboot -i >/dev/null 2>&1
 timeout -k 5 60 wineserver -w
@@ -48,6 +51,12 @@ if [ ! -f "$fresh/drive_c/windows/syswow64/kernel32.dll" ]; then
   echo "wine-prefix.sh: the new prefix has no 32-bit system folder" >&2
   exit 1
 fi
+
+for home in "$fresh"/drive_c/users/*/; do
+  for d in Desktop Documents Downloads Music Pictures Videos Templates; do
+    if [ -L "$home$d" ]; then rm -f "$home$d" && mkdir -p "$home$d"; fi
+  done
+done
 
 # regedit wants a .reg with non-ASCII names in UTF-16LE with a byte-order mark.
 reg="$fresh/drive_c/stackhold-base.reg"

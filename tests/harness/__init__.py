@@ -12,6 +12,7 @@ from .pki import Pki, ensure_pki
 from .prefix import (BuildTree, clone_prefix, ensure_base_prefix, ensure_template, install_standins,
                      pe_machine, remove_prefix, run_wine, set_logpixels, set_windows_version, trust_test_ca,
                      unix_path, win_path, wine_env, wineserver_kill, wineserver_wait)
+from .rig import EDITION_KEYS, PACKAGES, InstallRig
 from .scenario import Scenario, px_of, px_rect
 from .screen import Image, brighter_than, darker_than, near
 from .util import (Deadline, HarnessError, Process, arm_deadline, file_lock, free_port, log, on_cleanup,

@@ -57,7 +57,7 @@ def wine_env(prefix, display=None, lang="zh_CN.UTF-8", extra=None):
     env.update({
         "WINEPREFIX": prefix,
         "WINEDEBUG": os.environ.get("STACKHOLD_WINEDEBUG", "-all"),
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=,winemenubuilder.exe=d",
         "LANG": lang,
     })
     env.pop("LC_ALL", None)

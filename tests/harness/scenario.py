@@ -21,7 +21,7 @@ import time
 from . import prefix as px
 from .driver import Driver
 from .screen import Image
-from .util import HarnessError, Process, log, on_cleanup, forget
+from .util import HarnessError, Process, forget, log, on_cleanup, run
 from .xvfb import Xvfb
 
 kTwipsPerInch = 1440
@@ -38,6 +38,21 @@ def px_rect(left, top, width, height, dpi=96):
     return (l, t, px_of(left + width, dpi), px_of(top + height, dpi))
 
 
+class ExistingDisplay:
+    """An X display the harness did not start (and leaves running)."""
+
+    def __init__(self, display):
+        self.display = display
+
+    def screenshot(self, path, timeout=30):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        run(["import", "-display", self.display, "-window", "root", path], timeout=timeout)
+        return path
+
+    def stop(self):
+        pass
+
+
 class Scenario:
     """See the module note. Options:
 
@@ -49,10 +64,13 @@ class Scenario:
     shared_prefix  run in the shared base prefix instead of a clone (only for
                    scenarios that change nothing; `wineserver -k` is then
                    not used, only the scenario's own processes are stopped)
+    display      an X display to use (e.g. the operator's ":0") instead of a
+                 private Xvfb
     """
 
     def __init__(self, build, name, dpi=None, program_dir="C:\\Stackhold", with_wget=True,
-                 windows_version=None, env=None, shared_prefix=False, keep=False, lang="zh_CN.UTF-8"):
+                 windows_version=None, env=None, shared_prefix=False, keep=False, lang="zh_CN.UTF-8",
+                 display=None, screenshots=None):
         self.build = build
         self.name = name
         self.dpi = dpi
@@ -63,8 +81,9 @@ class Scenario:
         self.shared_prefix = shared_prefix
         self.keep = keep
         self.lang = lang
+        self.display = display
         self.workdir = os.path.join(build.artefact("e2e"), "runs", name)
-        self.screenshots = build.artefact("screenshots")
+        self.screenshots = screenshots or build.artefact("screenshots")
         self.prefix = None
         self.xvfb = None
         self.driver = None
@@ -108,7 +127,7 @@ class Scenario:
         if self.with_wget:
             self.build.require(self.build.wget)
             shutil.copy2(self.build.wget, os.path.join(self.program_path, "wget.exe"))
-        self.xvfb = Xvfb()
+        self.xvfb = ExistingDisplay(self.display) if self.display else Xvfb()
         log("scenario %s: prefix %s ready in %.1f s, display %s" % (
             self.name, self.prefix, time.monotonic() - started, self.xvfb.display))
 

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The test command: prerequisites, the three builds, then every suite.
+#
+#   unit tests             native preset (host g++, doctest, fakes)
+#   Windows-side tests     x86_64 build under wine64: ctest -L 'win|wget'
+#   end to end             i686 build (the shipped one) in wine64's WoW64 mode: ctest -L e2e
+#
+# Exits non-zero when any step fails and prints a plain summary at the end.
+# A failed build skips the suites that need it; every other step still runs.
+# STACKHOLD_TEST_JOBS sets ctest's parallelism for the Windows-side tests
+# (default 2; the end-to-end scenarios always run one at a time).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${STACKHOLD_TEST_JOBS:-2}
+started=$(date +%s)
+summary=()
+failed=0
+declare -A broken=()
+
+# step <label> <needs> <timeout s> <command...>: runs one step unless a build it needs failed.
+step() {
+  local label=$1 needs=$2 limit=$3
+  shift 3
+  if [ -n "$needs" ] && [ -n "${broken[$needs]:-}" ]; then
+    summary+=("$(printf '%-34s %-8s %s' "$label" "skipped" "(the $needs build failed)")")
+    failed=1
+    return
+  fi
+  echo
+  echo "==> $label"
+  local t0=$(date +%s) status
+  timeout -k 10 "$limit" "$@"
+  status=$?
+  local took=$(( $(date +%s) - t0 ))
+  if [ $status -eq 0 ]; then
+    summary+=("$(printf '%-34s %-8s %4ds' "$label" "ok" "$took")")
+  else
+    [ $status -eq 124 ] && echo "!! $label: stopped after $limit s"
+    summary+=("$(printf '%-34s %-8s %4ds (exit %d)' "$label" "FAILED" "$took" "$status")")
+    failed=1
+  fi
+  return $status
+}
+
+if ! step "prerequisites" "" 900 bash scripts/prereqs.sh; then
+  echo "prerequisites missing: nothing else can run" >&2
+  exit 1
+fi
+step "Wine prefix" "" 600 bash scripts/wine-prefix.sh
+for preset in native win64 win32; do
+  step "build $preset" "" 1200 \
+    bash -c 'cmake --preset "$0" && cmake --build --preset "$0" -j2' "$preset" || broken[$preset]=1
+done
+step "unit tests (native)" native 300 ctest --preset native
+step "Windows-side tests (x86_64)" win64 600 ctest --preset win64 -L 'win|wget' -j "$jobs"
+step "end to end (i686, WoW64)" win32 900 ctest --preset win32 -L e2e
+if [ "${STACKHOLD_TEST_BOTH:-0}" = 1 ]; then
+  step "Windows-side tests (i686)" win32 600 ctest --preset win32 -L 'win|wget' -j "$jobs"
+  step "end to end (x86_64)" win64 900 ctest --preset win64 -L e2e
+fi
+
+echo
+echo "==== summary ($(( $(date +%s) - started )) s) ===="
+printf '%s\n' "${summary[@]}"
+if [ $failed -ne 0 ]; then
+  echo "RESULT: FAILED"
+  exit 1
+fi
+echo "RESULT: all passed (screenshots: build/win32/screenshots/)"
