@@ -1,0 +1,86 @@
+"""A whole installation with the defaults, against nginx and the stand-ins:
+what reaches the service, the package host, DISM and setup, what the
+window shows at the end, and what is left on the machine."""
+
+import os
+
+from checks import check_bars
+from harness import InstallRig
+from layout import BAR_BLUE, place
+
+SUCCESS = "数据库安装成功！"
+PASSWORD_LEAD = "恭喜，数据库安装成功，SA密码："
+NOTES = "SQL Server安装说明.txt"
+
+
+def expected_setup_line(package, data_dir, password):
+    return ('"%s" /Q /ACTION=Install /FEATURES=SQL,Tools /INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR="%s"'
+            '  /SECURITYMODE="SQL" /SQLSVCACCOUNT="NT AUTHORITY\\SYSTEM" /SAPWD="%s"'
+            ' /SQLSYSADMINACCOUNTS="BUILTIN\\ADMINISTRATORS" /ENABLERANU=1 /AGTSVCACCOUNT="NT AUTHORITY\\SYSTEM"'
+            ' /TCPENABLED=1 /ERRORREPORTING=1 /IACCEPTSQLSERVERLICENSETERMS' % (package, data_dir, password))
+
+
+def read_record(s, name):
+    path = s.c_path("C:\\stackhold-record\\" + name)
+    assert os.path.exists(path), "no %s: the stand-in did not run" % name
+    with open(path, "rb") as f:
+        return f.read().decode("utf-8").split("\r\n")
+
+
+def scenario_install(ctx):
+    with ctx.scenario() as s, InstallRig(ctx.build, os.path.join(s.workdir, "rig")) as rig:
+        s.launch()
+        d = s.driver
+        d.wait_visible("Step2_Submit", True, timeout=20)
+        d.click("Step2_Submit")
+        done = d.wait_text("About1", SUCCESS, timeout=60, check=False)
+        if not done["ok"]:
+            box = d.msgbox(timeout=0, check=False)
+            raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))
+
+        t = d.texts()
+        status = t.text("About2")
+        assert status.startswith(PASSWORD_LEAD), status
+        password = status[len(PASSWORD_LEAD):]
+        assert len(password) == 20 and '"' not in password and " " not in password, password
+        assert t["topmost"], "the window is not topmost after a verified installation"
+
+        # The service was asked once, with the keys in their order; the
+        # package host was asked for the size, then the package.
+        uris = [(r["method"], r["uri"]) for r in rig.requests()]
+        assert uris == [("GET", "/api/sqlserver.asp?version=2012&x64=1"),
+                        ("HEAD", "/2012/SQLEXPR_x64_CHS.exe"),
+                        ("GET", "/2012/SQLEXPR_x64_CHS.exe")], uris
+
+        # DISM ran once, then setup with the command line to the byte.
+        dism = [l for l in read_record(s, "dism.txt") if l]
+        assert len(dism) == 1, dism
+        setup = read_record(s, "setup.txt")
+        want = expected_setup_line("C:\\Stackhold\\packages\\SQLEXPR_x64_CHS.exe", "C:\\Stackhold\\SQL Server",
+                                   password)
+        assert setup[0] == "commandline: " + want, setup[0]
+        assert "result: installed" in setup, setup
+
+        # What is left: the data directory, the packages folder without the
+        # package, and the notes file in the system code page.
+        assert os.path.isdir(s.c_path("C:\\Stackhold\\SQL Server"))
+        assert os.path.isdir(s.c_path("C:\\Stackhold\\packages"))
+        assert not os.path.exists(s.c_path("C:\\Stackhold\\packages\\SQLEXPR_x64_CHS.exe")), \
+            "the package was not deleted after the verified installation"
+        notes_path = s.c_path("C:\\users\\%s\\Desktop\\%s" % (os.environ.get("USER") or "root", NOTES))
+        assert os.path.exists(notes_path), "no notes file on the desktop"
+        with open(notes_path, "rb") as f:
+            raw = f.read()
+        lines = raw.decode("gbk").split("\r\n")
+        assert len(lines) == 21 and not raw.endswith(b"\r\n"), lines
+        assert lines[10] == "管理密码：%s  （此密码随机生成）" % password, lines[10]
+        assert lines[12] == "安装目录：C:\\Stackhold\\SQL Server", lines[12]
+
+        img, t = s.window_image("installed")
+        check_bars(img, t["dpi"], started=4)
+        dot = img.crop(*place("Step5_Img", t["dpi"]))
+        assert dot.count(BAR_BLUE, 16) >= 4, "the step-5 dot is not blue"
+
+        # After step 5 the close mark ends the program at once, without a question.
+        d.click("Label_Close")
+        assert s.wait_exit(10) is not None, "still running after Label_Close in step 5"
