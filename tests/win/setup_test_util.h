@@ -94,7 +94,8 @@ inline std::string ReadBytes(const std::wstring& path)
     if (file == INVALID_HANDLE_VALUE) return "<missing>";
     char chunk[4096];
     DWORD got = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+    while (::ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0)
+        bytes.append(chunk, got);
     ::CloseHandle(file);
     return bytes;
 }

@@ -163,12 +163,15 @@ TEST_CASE("LocalDateTimeText is the local date and time in the locale's short da
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (ExpectedAcp() == 936) {
         // zh-CN: yyyy/M/d H:mm:ss
-        REQUIRE(std::regex_match(text, m, std::regex(R"((\d{4})/(\d{1,2})/(\d{1,2}) (\d{1,2}):(\d{2}):(\d{2}))")));
+        const std::regex zh(R"((\d{4})/(\d{1,2})/(\d{1,2}) (\d{1,2}):(\d{2}):(\d{2}))");
+        REQUIRE(std::regex_match(text, m, zh));
         year = std::stoi(m[1]), month = std::stoi(m[2]), day = std::stoi(m[3]);
         hour = std::stoi(m[4]);
     } else {
         // en-US: M/d/yyyy h:mm:ss AM|PM
-        REQUIRE(std::regex_match(text, m, std::regex(R"((\d{1,2})/(\d{1,2})/(\d{4}) (\d{1,2}):(\d{2}):(\d{2}) (AM|PM))")));
+        const std::regex en(
+            R"((\d{1,2})/(\d{1,2})/(\d{4}) (\d{1,2}):(\d{2}):(\d{2}) (AM|PM))");
+        REQUIRE(std::regex_match(text, m, en));
         month = std::stoi(m[1]), day = std::stoi(m[2]), year = std::stoi(m[3]);
         hour = std::stoi(m[4]) % 12 + (m[7] == "PM" ? 12 : 0);
     }
