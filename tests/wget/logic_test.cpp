@@ -1,0 +1,335 @@
+// The download tool's decisions without any network: the command line, the
+// file name taken from an address, the answer to a ranged request, the
+// retry rhythm and the exit status.
+#include <doctest/doctest.h>
+
+#include <string>
+#include <vector>
+
+#include "address.h"
+#include "options.h"
+#include "policy.h"
+#include "progress.h"
+
+using namespace wget;
+
+namespace {
+
+ParseResult Parse(std::vector<std::string> args) { return ParseArguments(args); }
+
+}  // namespace
+
+TEST_CASE("the installer's command line: -P, is overridden by the later --directory-prefix")
+{
+    // What the program gets after Windows has split
+    // "..\wget.exe" -c -P, --directory-prefix="C:\Program Files\S\packages" "http://h/p/f.exe"
+    const ParseResult r = Parse({"-c", "-P,", "--directory-prefix=C:\\Program Files\\S\\packages",
+                                 "http://h/p/f.exe"});
+    REQUIRE(r.action == ParseAction::Run);
+    CHECK(r.options.continueFile);
+    CHECK(r.options.directoryPrefix == "C:\\Program Files\\S\\packages");
+    CHECK(r.options.addresses == std::vector<std::string>{"http://h/p/f.exe"});
+    // Alone, -P, names the directory ",".
+    CHECK(Parse({"-P,", "u"}).options.directoryPrefix == ",");
+}
+
+TEST_CASE("option forms GNU wget accepts")
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string prefix;
+        bool cont;
+        bool quiet;
+        int tries;
+    };
+    const Case cases[] = {
+        {{"-P", "d1", "u"}, "d1", false, false, 20},
+        {{"-Pd2", "u"}, "d2", false, false, 20},
+        {{"--directory-prefix", "d3", "u"}, "d3", false, false, 20},
+        {{"--directory-prefix=d4", "-P", "d5", "u"}, "d5", false, false, 20},
+        {{"--dir=d6", "u"}, "d6", false, false, 20},          // unambiguous prefix
+        {{"-cq", "u"}, ".", true, true, 20},                   // clustered flags
+        {{"-cqPd7", "u"}, "d7", true, true, 20},              // value at the end of a cluster
+        {{"--continue", "--quiet", "u"}, ".", true, true, 20},
+        {{"-t", "3", "u"}, ".", false, false, 3},
+        {{"-t5", "u"}, ".", false, false, 5},
+        {{"--tries=inf", "u"}, ".", false, false, 0},
+        {{"u", "-c"}, ".", true, false, 20},                   // options after the address
+        {{"-P", "", "u"}, ".", false, false, 20},              // empty prefix: current directory
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.args.front());
+        const ParseResult r = Parse(c.args);
+        REQUIRE(r.action == ParseAction::Run);
+        CHECK(r.options.directoryPrefix == c.prefix);
+        CHECK(r.options.continueFile == c.cont);
+        CHECK(r.options.quiet == c.quiet);
+        CHECK(r.options.tries == c.tries);
+        CHECK(r.options.addresses == std::vector<std::string>{"u"});
+    }
+}
+
+TEST_CASE("time limits and waits")
+{
+    const Options defaults = Parse({"u"}).options;
+    CHECK(defaults.readTimeoutMs == 900000);  // GNU wget's read time-out
+    CHECK(defaults.waitRetrySeconds == 10);
+
+    const Options all = Parse({"-T", "3", "u"}).options;
+    CHECK(all.readTimeoutMs == 3000);
+    CHECK(all.connectTimeoutMs == 3000);
+    CHECK(all.dnsTimeoutMs == 3000);
+
+    const Options parts = Parse({"--timeout=0.5", "--read-timeout=7", "--waitretry=2", "u"}).options;
+    CHECK(parts.connectTimeoutMs == 500);
+    CHECK(parts.readTimeoutMs == 7000);
+    CHECK(parts.waitRetrySeconds == 2);
+}
+
+TEST_CASE("-O, -- and several addresses")
+{
+    const ParseResult r = Parse({"-O", "out.bin", "--", "-c", "u2"});
+    REQUIRE(r.action == ParseAction::Run);
+    CHECK(*r.options.outputDocument == "out.bin");
+    CHECK_FALSE(r.options.continueFile);  // after "--" it is an address
+    CHECK(r.options.addresses == std::vector<std::string>{"-c", "u2"});
+    CHECK(Parse({"-O-", "u"}).options.outputDocument == std::string("-"));
+}
+
+TEST_CASE("command-line errors")
+{
+    struct Case {
+        std::vector<std::string> args;
+        ParseAction action;
+    };
+    const Case cases[] = {
+        {{"--bogus", "u"}, ParseAction::UsageError},
+        {{"-x", "u"}, ParseAction::UsageError},
+        {{"-cx", "u"}, ParseAction::UsageError},
+        {{"--t=1", "u"}, ParseAction::UsageError},         // --tries or --timeout
+        {{"-t", "many", "u"}, ParseAction::UsageError},
+        {{"-T", "-1", "u"}, ParseAction::UsageError},
+        {{"--continue=yes", "u"}, ParseAction::UsageError},
+        {{"u", "-P"}, ParseAction::UsageError},             // value missing
+        {{"-c"}, ParseAction::NoAddress},
+        {{}, ParseAction::NoAddress},
+        {{"-h", "--bogus"}, ParseAction::Help},              // answered when met
+        {{"--version"}, ParseAction::Version},
+        {{"-V", "u"}, ParseAction::Version},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.args.size());
+        const ParseResult r = Parse(c.args);
+        CHECK(r.action == c.action);
+        if (c.action == ParseAction::UsageError) CHECK_FALSE(r.message.empty());
+    }
+    CHECK(Parse({"--t=1", "u"}).message.find("--tries") != std::string::npos);
+}
+
+TEST_CASE("file name from the address")
+{
+    struct Case {
+        const char* address;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"http://h/dl/SQLEXPR_x64_CHS.exe", "SQLEXPR_x64_CHS.exe"},
+        {"http://h/a/b/", "index.html"},
+        {"http://h", "h"},                              // text after the last "/", as the installer takes it
+        {"h:80", "h%3A80"},                             // no "/" at all: the whole address
+        {"http://h/get.asp?f=1&v=2", "get.asp@f=1&v=2"},
+        {"http://h/x?a?b", "x@a%3Fb"},                  // only the first "?" becomes "@"
+        {"http://h/a:b*c|d", "a%3Ab%2Ac%7Cd"},
+        {"http://h/q\"<>", "q%22%3C%3E"},
+        {"http://h/%E6%96%87.exe", "%E6%96%87.exe"},     // as given, not decoded
+        {"http://h/文件.exe", "文件.exe"},
+        {"http://h/a/..", "index.html"},
+        {"http://h/a/.", "index.html"},
+        {"http://h/nul", "_nul"},
+        {"http://h/CON.txt", "_CON.txt"},
+        {"http://h/com1", "_com1"},
+        {"http://h/com10", "com10"},
+        {"http://h/console", "console"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.address);
+        CHECK(FileNameFromAddress(c.address) == c.name);
+    }
+}
+
+TEST_CASE("target path")
+{
+    CHECK(JoinPath("C:\\p\\packages", "f.exe") == "C:\\p\\packages\\f.exe");
+    CHECK(JoinPath("C:\\", "f.exe") == "C:\\f.exe");
+    CHECK(JoinPath("d/", "f.exe") == "d/f.exe");
+    CHECK(JoinPath(".", "f.exe") == "f.exe");
+    CHECK(JoinPath(",", "f.exe") == ",\\f.exe");
+}
+
+TEST_CASE("address parsing")
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        bool secure;
+        const char* host;
+        int port;
+        const char* target;
+    };
+    const Case cases[] = {
+        {"http://h/p", true, false, "h", 80, "/p"},
+        {"HTTPS://h/p", true, true, "h", 443, "/p"},
+        {"https://h:8443/a/b?c=d#frag", true, true, "h", 8443, "/a/b?c=d"},
+        {"h:81/x", true, false, "h", 81, "/x"},                       // no scheme: http
+        {"http://user:pw@h/x", true, false, "h", 80, "/x"},
+        {"http://[::1]:8080/x", true, false, "::1", 8080, "/x"},
+        {"http://h", true, false, "h", 80, "/"},
+        {"http://h?q", true, false, "h", 80, "/?q"},
+        {"http://h/a b/文", true, false, "h", 80, "/a%20b/%E6%96%87"},
+        {"http://h/100%/%41", true, false, "h", 80, "/100%25/%41"},
+        {"http://h:/x", true, false, "h", 80, "/x"},
+        {"ftp://h/x", false, false, "", 0, ""},
+        {"http:///x", false, false, "", 0, ""},
+        {"http://h:0/x", false, false, "", 0, ""},
+        {"http://h:65536/x", false, false, "", 0, ""},
+        {"http://h:8o/x", false, false, "", 0, ""},
+        {"http://[::1/x", false, false, "", 0, ""},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.text);
+        std::string error;
+        const auto a = ParseAddress(c.text, error);
+        REQUIRE(a.has_value() == c.ok);
+        if (!c.ok) {
+            CHECK_FALSE(error.empty());
+            continue;
+        }
+        CHECK(a->secure == c.secure);
+        CHECK(a->host == c.host);
+        CHECK(a->port == c.port);
+        CHECK(a->target == c.target);
+    }
+}
+
+TEST_CASE("Content-Range")
+{
+    const auto r = ParseContentRange("bytes 100-199/200");
+    REQUIRE(r);
+    CHECK(r->first == 100);
+    CHECK(r->last == 199);
+    CHECK(r->total == 200);
+
+    const auto big = ParseContentRange("bytes 4294967396-7516192767/7516192768");
+    REQUIRE(big);
+    CHECK(big->first == 4294967396LL);
+    CHECK(big->total == 7516192768LL);
+
+    const auto unknown = ParseContentRange("Bytes 5-9/*");
+    REQUIRE(unknown);
+    CHECK(unknown->total == -1);
+
+    for (const char* bad : {"", "bytes */200", "bytes 10-5/200", "bytes 0-200/200", "items 0-1/2",
+                            "bytes -1-5/9", "bytes 1-5", "bytes a-5/9", "bytes 99999999999999999999-1/2"}) {
+        CAPTURE(bad);
+        CHECK_FALSE(ParseContentRange(bad));
+    }
+    CHECK(ParseByteCount(" 5368709120 ") == 5368709120LL);
+    CHECK(ParseByteCount("") == -1);
+    CHECK(ParseByteCount("-5") == -1);
+    CHECK(ParseByteCount("12x") == -1);
+}
+
+TEST_CASE("answer to a ranged request")
+{
+    const std::optional<ContentRange> none;
+    const std::optional<ContentRange> at100 = ContentRange{100, 199, 200};
+    const std::optional<ContentRange> at0 = ContentRange{0, 199, 200};
+    struct Case {
+        int status;
+        std::int64_t held;
+        std::optional<ContentRange> range;
+        Verdict verdict;
+    };
+    const Case cases[] = {
+        {200, 0, none, Verdict::WriteFromStart},
+        {200, 100, none, Verdict::WriteFromStart},  // range ignored: start again
+        {206, 100, at100, Verdict::Append},
+        {206, 100, at0, Verdict::RangeMismatch},
+        {206, 100, none, Verdict::RangeMismatch},
+        {206, 0, at0, Verdict::WriteFromStart},
+        {206, 0, at100, Verdict::RangeMismatch},
+        {416, 200, none, Verdict::AlreadyComplete},
+        {416, 0, none, Verdict::ServerError},        // nothing was asked for
+        {404, 0, none, Verdict::ServerError},
+        {404, 100, none, Verdict::ServerError},
+        {500, 0, none, Verdict::ServerError},
+        {504, 0, none, Verdict::TryAgain},
+        {302, 0, none, Verdict::ServerError},        // a redirection left over
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.status);
+        CAPTURE(c.held);
+        CHECK(JudgeResponse(c.status, c.held, c.range) == c.verdict);
+    }
+}
+
+TEST_CASE("retries: which failures, how long to wait, how often")
+{
+    CHECK(ClassifyNetworkError(12029).kind == FailureKind::Fatal);  // refused
+    CHECK(ClassifyNetworkError(12029).exitCode == kExitNetwork);
+    CHECK(ClassifyNetworkError(12157).exitCode == kExitTls);
+    CHECK(ClassifyNetworkError(12175).exitCode == kExitTls);
+    for (unsigned e : {12002u, 10060u, 12030u, 12152u}) {
+        CAPTURE(e);
+        CHECK(ClassifyNetworkError(e).kind == FailureKind::Retry);
+        CHECK(ClassifyNetworkError(e).exitCode == kExitNetwork);
+    }
+    // 1, 2, ... up to --waitretry.
+    CHECK(RetryWaitSeconds(1, 10) == 1);
+    CHECK(RetryWaitSeconds(4, 10) == 4);
+    CHECK(RetryWaitSeconds(15, 10) == 10);
+    CHECK(RetryWaitSeconds(3, 0) == 0);
+    CHECK(MayTryAgain(19, 20));
+    CHECK_FALSE(MayTryAgain(20, 20));
+    CHECK(MayTryAgain(1000, 0));
+}
+
+TEST_CASE("exit status of several downloads")
+{
+    CHECK(CombineExitCodes(0, 0) == 0);
+    CHECK(CombineExitCodes(0, 8) == 8);
+    CHECK(CombineExitCodes(8, 0) == 8);
+    CHECK(CombineExitCodes(8, 4) == 4);  // the lower number wins...
+    CHECK(CombineExitCodes(4, 8) == 4);
+    CHECK(CombineExitCodes(1, 8) == 8);  // ...except 1
+    CHECK(CombineExitCodes(3, 1) == 3);
+    CHECK(CombineExitCodes(0, 1) == 1);
+}
+
+TEST_CASE("progress texts")
+{
+    CHECK(HumanSize(1023) == "1023");
+    CHECK(HumanSize(102400) == "100K");
+    CHECK(HumanSize(1536 * 1024) == "1.5M");
+    CHECK(HumanSize(1073741824) == "1.0G");
+    CHECK(HumanSize(6442450944LL) == "6.0G");
+    CHECK(HumanRate(409.0 * 1024 * 1024) == "409 MB/s");
+    CHECK(HumanRate(12.34 * 1024) == "12.3 KB/s");
+
+    ProgressState s;
+    s.held = 1000;
+    s.received = 1000;
+    s.total = 4000;
+    s.seconds = 1;
+    CHECK(Percent(s) == 50);
+    CHECK(DisplayColumns("ab剩余") == 6);
+    s.total = -1;
+    CHECK(Percent(s) == -1);
+    s.total = 4000;
+    // The line fits the console whatever the name.
+    for (int columns : {40, 80, 132}) {
+        const std::string line = ProgressBar(std::string(200, 'n'), s, columns);
+        CHECK(DisplayColumns(line) == columns - 1);
+        CHECK(line.find(" 50%[") != std::string::npos);
+    }
+}

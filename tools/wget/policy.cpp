@@ -1,0 +1,114 @@
+#include "policy.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+namespace wget {
+namespace {
+
+constexpr std::int64_t kMaxCount = std::numeric_limits<std::int64_t>::max() / 10 - 10;
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Digits only, no sign, no blanks; -1 when there are none or they overflow.
+std::int64_t Digits(std::string_view s)
+{
+    if (s.empty()) return -1;
+    std::int64_t v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9' || v > kMaxCount) return -1;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+}  // namespace
+
+std::int64_t ParseByteCount(std::string_view text) { return Digits(Trim(text)); }
+
+std::optional<ContentRange> ParseContentRange(std::string_view header)
+{
+    std::string_view s = Trim(header);
+    // The unit, compared without regard to case; some servers leave out the blank.
+    if (s.size() < 5) return std::nullopt;
+    std::string unit;
+    for (char c : s.substr(0, 5)) unit += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (unit != "bytes") return std::nullopt;
+    s = Trim(s.substr(5));
+    const std::size_t dash = s.find('-');
+    const std::size_t slash = s.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || dash > slash)
+        return std::nullopt;
+    ContentRange r;
+    r.first = Digits(Trim(s.substr(0, dash)));
+    r.last = Digits(Trim(s.substr(dash + 1, slash - dash - 1)));
+    const std::string_view total = Trim(s.substr(slash + 1));
+    r.total = total == "*" ? -1 : Digits(total);
+    if (r.first < 0 || r.last < r.first || (total != "*" && (r.total < 0 || r.last >= r.total)))
+        return std::nullopt;
+    return r;
+}
+
+Verdict JudgeResponse(int status, std::int64_t held, const std::optional<ContentRange>& range)
+{
+    if (status == 206) {
+        if (!range) return held > 0 ? Verdict::RangeMismatch : Verdict::WriteFromStart;
+        if (range->first != held) return Verdict::RangeMismatch;
+        return held > 0 ? Verdict::Append : Verdict::WriteFromStart;
+    }
+    if (status == 416 && held > 0) return Verdict::AlreadyComplete;
+    if (status == 504) return Verdict::TryAgain;
+    if (status >= 200 && status < 300) return Verdict::WriteFromStart;
+    return Verdict::ServerError;
+}
+
+Failure ClassifyNetworkError(std::uint32_t error)
+{
+    switch (error) {
+    case 12029:  // ERROR_WINHTTP_CANNOT_CONNECT: refused, as GNU wget gives up at once
+    case 12007:  // ERROR_WINHTTP_NAME_NOT_RESOLVED
+        return {FailureKind::Fatal, kExitNetwork};
+    case 12175:  // ERROR_WINHTTP_SECURE_FAILURE
+    case 12157:  // ERROR_WINHTTP_SECURE_CHANNEL_ERROR (Wine's answer to an untrusted root)
+    case 12045:  // ERROR_WINHTTP_SECURE_INVALID_CA
+    case 12037:  // ERROR_WINHTTP_SECURE_CERT_DATE_INVALID
+    case 12038:  // ERROR_WINHTTP_SECURE_CERT_CN_INVALID
+    case 12169:  // ERROR_WINHTTP_SECURE_INVALID_CERT
+    case 12170:  // ERROR_WINHTTP_SECURE_CERT_REVOKED
+    case 12179:  // ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE
+    case 12044:  // ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED
+        return {FailureKind::Fatal, kExitTls};
+    case 12005:  // ERROR_WINHTTP_INVALID_URL
+    case 12006:  // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
+        return {FailureKind::Fatal, kExitGeneric};
+    case 12156:  // ERROR_WINHTTP_REDIRECT_FAILED (e.g. from https to http)
+        return {FailureKind::Fatal, kExitServerError};
+    case 8:      // ERROR_NOT_ENOUGH_MEMORY
+    case 14:     // ERROR_OUTOFMEMORY
+        return {FailureKind::Fatal, kExitGeneric};
+    default:     // time-outs (12002, 10060), lost connections (12030, 12152), cancels
+        return {FailureKind::Retry, kExitNetwork};
+    }
+}
+
+int RetryWaitSeconds(int failedTry, int waitRetry)
+{
+    return std::max(0, std::min(failedTry, waitRetry));
+}
+
+bool MayTryAgain(int done, int tries) { return tries == 0 || done < tries; }
+
+int CombineExitCodes(int a, int b)
+{
+    auto rank = [](int code) { return code <= 1 ? code : 100 - code; };
+    return rank(b) > rank(a) ? b : a;
+}
+
+}  // namespace wget

@@ -1,0 +1,562 @@
+#include "transfer.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+
+#include "address.h"
+#include "console.h"
+#include "files.h"
+#include "policy.h"
+#include "progress.h"
+#include "platform/handles_win32.h"
+#include "platform/text_win32.h"
+
+namespace wget {
+namespace {
+
+// WinHTTP is not one of the DLLs Windows always loads from its own
+// directory: linked in the ordinary way, a winhttp.dll planted beside the
+// tool (a Downloads folder) would be loaded instead. So it is loaded by its
+// full system path and called through this table.
+struct WinHttpApi {
+    decltype(&::WinHttpOpen) Open = nullptr;
+    decltype(&::WinHttpConnect) Connect = nullptr;
+    decltype(&::WinHttpOpenRequest) OpenRequest = nullptr;
+    decltype(&::WinHttpSetOption) SetOption = nullptr;
+    decltype(&::WinHttpSetTimeouts) SetTimeouts = nullptr;
+    decltype(&::WinHttpAddRequestHeaders) AddRequestHeaders = nullptr;
+    decltype(&::WinHttpSendRequest) SendRequest = nullptr;
+    decltype(&::WinHttpReceiveResponse) ReceiveResponse = nullptr;
+    decltype(&::WinHttpQueryHeaders) QueryHeaders = nullptr;
+    decltype(&::WinHttpReadData) ReadData = nullptr;
+    decltype(&::WinHttpQueryDataAvailable) QueryDataAvailable = nullptr;
+    decltype(&::WinHttpCloseHandle) CloseHandle = nullptr;
+};
+
+WinHttpApi gApi;
+
+void CloseInternet(HINTERNET h) noexcept { gApi.CloseHandle(h); }
+using InternetHandle = Unique<HINTERNET, CloseInternet>;
+
+InternetHandle gSession;
+
+// Body data is gathered into one large block before it is written: few,
+// large writes keep the transfer fast and the memory use flat.
+constexpr DWORD kBufferSize = 1 << 20;
+constexpr ULONGLONG kConsoleRedrawMs = 200;
+
+template <typename F>
+bool Bind(HMODULE module, const char* name, F& out) noexcept
+{
+    out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return out != nullptr;
+}
+
+bool LoadWinHttp() noexcept
+{
+    wchar_t dir[MAX_PATH];
+    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;
+    const std::wstring path = std::wstring(dir, n) + L"\\winhttp.dll";
+    // The altered search path makes winhttp's own dependencies come from
+    // the system directory too.
+    HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!m) return false;
+    return Bind(m, "WinHttpOpen", gApi.Open) && Bind(m, "WinHttpConnect", gApi.Connect) &&
+           Bind(m, "WinHttpOpenRequest", gApi.OpenRequest) &&
+           Bind(m, "WinHttpSetOption", gApi.SetOption) &&
+           Bind(m, "WinHttpSetTimeouts", gApi.SetTimeouts) &&
+           Bind(m, "WinHttpAddRequestHeaders", gApi.AddRequestHeaders) &&
+           Bind(m, "WinHttpSendRequest", gApi.SendRequest) &&
+           Bind(m, "WinHttpReceiveResponse", gApi.ReceiveResponse) &&
+           Bind(m, "WinHttpQueryHeaders", gApi.QueryHeaders) &&
+           Bind(m, "WinHttpReadData", gApi.ReadData) &&
+           Bind(m, "WinHttpQueryDataAvailable", gApi.QueryDataAvailable) &&
+           Bind(m, "WinHttpCloseHandle", gApi.CloseHandle);
+}
+
+std::string Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* fmt, ...)
+{
+    char buf[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    return buf;
+}
+
+std::string Now()
+{
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    return Printf("%04u-%02u-%02u %02u:%02u:%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                  t.wSecond);
+}
+
+std::string NetworkErrorText(DWORD error)
+{
+    const char* what = "网络错误";
+    switch (error) {
+    case 12029: what = "无法连接到服务器（拒绝连接）"; break;
+    case 12007: what = "无法解析主机地址"; break;
+    case 12002:
+    case 10060: what = "连接超时"; break;
+    case 12030: what = "连接已中断"; break;
+    case 12152: what = "服务器的回应无效"; break;
+    case 12017: what = "操作已取消"; break;
+    case 12156: what = "重定向失败"; break;
+    case 12175:
+    case 12157:
+    case 12045:
+    case 12037:
+    case 12038:
+    case 12169:
+    case 12170:
+    case 12179: what = "无法验证服务器的证书"; break;
+    case 12044: what = "服务器要求客户端证书"; break;
+    case 12005:
+    case 12006: what = "无效的 URL"; break;
+    default: break;
+    }
+    return Printf("%s（错误 %lu）", what, static_cast<unsigned long>(error));
+}
+
+std::string SystemErrorText(DWORD error)
+{
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n && text) {
+        out = WideToUtf8(std::wstring_view(text, n));
+        while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+            out.pop_back();
+    }
+    if (text) LocalFree(text);
+    return out + Printf("（错误 %lu）", static_cast<unsigned long>(error));
+}
+
+std::string QueryText(HINTERNET request, DWORD what)
+{
+    DWORD bytes = 0;
+    gApi.QueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
+                      WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
+    std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
+    if (!gApi.QueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &bytes,
+                           WINHTTP_NO_HEADER_INDEX))
+        return {};
+    value.resize(bytes / sizeof(wchar_t));
+    return WideToUtf8(value);
+}
+
+int QueryStatus(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!gApi.QueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        return 0;
+    return static_cast<int>(status);
+}
+
+bool SetDword(HINTERNET h, DWORD option, DWORD value)
+{
+    return gApi.SetOption(h, option, &value, sizeof value) != FALSE;
+}
+
+// How one try ended.
+struct Outcome {
+    enum Kind { Done, Retry, Fatal } kind;
+    int exitCode;
+};
+
+Outcome FromNetworkError(DWORD error)
+{
+    const Failure f = ClassifyNetworkError(error);
+    return {f.kind == FailureKind::Fatal ? Outcome::Fatal : Outcome::Retry, f.exitCode};
+}
+
+// The document's state across the tries of one download.
+struct Document {
+    const Job* job = nullptr;
+    Address address;
+    std::string shownName;       // the path as printed
+    std::int64_t base = 0;       // where this document starts in the file (-O with several)
+    std::int64_t streamed = 0;   // bytes written to standard output so far
+    bool firstTry = true;
+};
+
+// Bytes of the document already held, to be asked for no more.
+std::int64_t Held(const Document& doc)
+{
+    if (doc.job->path.empty()) return doc.streamed;
+    if (doc.firstTry && !(doc.job->continueFile && !doc.job->appendDocument)) return 0;
+    const std::int64_t size = FileSize(doc.job->path);
+    return size > doc.base ? size - doc.base : 0;
+}
+
+// The file (or standard output) the body goes to, written in large blocks.
+class Sink {
+public:
+    Sink(Document& doc, char* buffer) : doc_(doc), buffer_(buffer) {}
+
+    // Opens the target; fromStart drops what it held of this document.
+    bool Open(bool fromStart, std::int64_t held)
+    {
+        if (doc_.job->path.empty()) {
+            out_ = GetStdHandle(STD_OUTPUT_HANDLE);
+            // Output already written cannot be taken back: skip as much of
+            // a whole-document answer as was sent before.
+            skip_ = fromStart ? held : 0;
+            return true;
+        }
+        const std::string dir = ParentDirectory(doc_.job->path);
+        if (!EnsureDirectory(dir)) {
+            Say("无法创建目录 “" + dir + "”：" + SystemErrorText(GetLastError()) + "。\n");
+            return false;
+        }
+        file_.reset(CreateFileW(Utf8ToWide(doc_.job->path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) {
+            Say("无法打开 “" + doc_.shownName + "” 写入：" + SystemErrorText(GetLastError()) + "。\n");
+            return false;
+        }
+        LARGE_INTEGER at{};
+        bool ok = true;
+        if (fromStart) {
+            at.QuadPart = doc_.base;
+            ok = SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) && SetEndOfFile(file_.get());
+        } else {
+            at.QuadPart = 0;
+            ok = SetFilePointerEx(file_.get(), at, nullptr, FILE_END) != FALSE;
+        }
+        if (!ok) Say("无法写入 “" + doc_.shownName + "”：" + SystemErrorText(GetLastError()) + "。\n");
+        out_ = file_.get();
+        return ok;
+    }
+
+    char* Space() { return buffer_ + fill_; }
+    DWORD Room() const { return kBufferSize - fill_; }
+    // Takes n bytes just placed at Space(); writes the block when it is full.
+    bool Took(DWORD n)
+    {
+        fill_ += n;
+        return fill_ < kBufferSize || Flush();
+    }
+
+    bool Flush()
+    {
+        const char* p = buffer_;
+        DWORD left = fill_;
+        fill_ = 0;
+        if (skip_ > 0) {
+            const DWORD dropped = static_cast<DWORD>(skip_ < left ? skip_ : left);
+            p += dropped;
+            left -= dropped;
+            skip_ -= dropped;
+        }
+        while (left > 0) {
+            DWORD written = 0;
+            if (!WriteFile(out_, p, left, &written, nullptr) || written == 0) {
+                Say("\n写入 “" + doc_.shownName + "” 时出错：" + SystemErrorText(GetLastError()) + "。\n");
+                return false;
+            }
+            p += written;
+            left -= written;
+            if (doc_.job->path.empty()) doc_.streamed += written;
+        }
+        return true;
+    }
+
+private:
+    Document& doc_;
+    char* buffer_;
+    DWORD fill_ = 0;
+    std::int64_t skip_ = 0;
+    UniqueFile file_;
+    HANDLE out_ = nullptr;
+};
+
+// Shows progress: a bar redrawn in place on a console, a line every five
+// percent (or every 10 MiB of unknown size) elsewhere.
+class Meter {
+public:
+    Meter(const std::string& name, std::int64_t held, std::int64_t total)
+        : name_(name), console_(OnConsole()), start_(GetTickCount64())
+    {
+        state_.held = held;
+        state_.total = total;
+        lastStep_ = Step();
+        if (console_) columns_ = ConsoleColumns();
+    }
+
+    void Update(std::int64_t received, bool final = false)
+    {
+        const ULONGLONG now = GetTickCount64();
+        state_.received = received;
+        state_.seconds = static_cast<double>(now - start_) / 1000.0;
+        if (console_) {
+            if (final || now - lastDraw_ >= kConsoleRedrawMs) {
+                lastDraw_ = now;
+                SayProgress(ProgressBar(name_, state_, columns_));
+            }
+            return;
+        }
+        const std::int64_t step = Step();
+        if (step != lastStep_) {
+            Say(ProgressLogLine(state_) + "\n");
+            lastStep_ = step;
+        }
+    }
+
+    void End()
+    {
+        if (console_) Say("\n");
+    }
+    double Seconds() const { return state_.seconds; }
+
+private:
+    // Log lines come every five percent, or every 8 MiB of a document of unknown size.
+    std::int64_t Step() const
+    {
+        const int percent = Percent(state_);
+        return percent >= 0 ? percent / 5 : (state_.held + state_.received) >> 23;
+    }
+
+    std::string name_;
+    bool console_;
+    int columns_ = 80;
+    ULONGLONG start_;
+    ULONGLONG lastDraw_ = 0;
+    std::int64_t lastStep_ = -1;
+    ProgressState state_;
+};
+
+// Reads the body into the sink until it ends; false when the connection
+// failed or the file could not be written (error says which).
+Outcome ReceiveBody(HINTERNET request, Sink& sink, Meter& meter, std::int64_t expected,
+                    std::int64_t& received)
+{
+    for (;;) {
+        // Ask only for what has arrived: a read larger than that waits for
+        // the rest, and whatever it had gathered is lost if the connection
+        // fails meanwhile.
+        DWORD available = 0;
+        DWORD got = 0;
+        const bool ok = gApi.QueryDataAvailable(request, &available) &&
+                        (available == 0 ||
+                         gApi.ReadData(request, sink.Space(),
+                                       available < sink.Room() ? available : sink.Room(), &got));
+        if (!ok) {
+            const DWORD error = GetLastError();
+            meter.Update(received, true);
+            meter.End();
+            if (!sink.Flush()) return {Outcome::Fatal, kExitFileIo};
+            Say(Printf("%s - 在 %lld 字节处读取错误：", Now().c_str(), static_cast<long long>(received)) +
+                NetworkErrorText(error) + "。");
+            return FromNetworkError(error);
+        }
+        if (got == 0) break;
+        received += got;
+        if (!sink.Took(got)) return {Outcome::Fatal, kExitFileIo};
+        meter.Update(received);
+    }
+    meter.Update(received, true);
+    meter.End();
+    if (!sink.Flush()) return {Outcome::Fatal, kExitFileIo};
+    if (expected >= 0 && received < expected) {
+        Say(Printf("%s - 连接在 %lld 字节处关闭。", Now().c_str(), static_cast<long long>(received)));
+        return {Outcome::Retry, kExitNetwork};
+    }
+    return {Outcome::Done, kExitOk};
+}
+
+void SetRequestOptions(HINTERNET request, const Options& o)
+{
+    gApi.SetTimeouts(request, o.dnsTimeoutMs, o.connectTimeoutMs, o.readTimeoutMs, o.readTimeoutMs);
+    // Without this Wine's WinHTTP waits for ever on a server that accepts
+    // the connection and stays silent; on Windows it is harmless.
+    SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(o.readTimeoutMs));
+    // GNU wget follows at most 20 redirections.
+    SetDword(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, 20);
+}
+
+Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
+{
+    const Address& a = doc.address;
+    const std::int64_t held = Held(doc);
+    Say("--" + Now() + "--  " + (tryNo > 1 ? Printf("(尝试次数：%d)  ", tryNo) : std::string()) +
+        doc.job->address + "\n");
+
+    InternetHandle connection(gApi.Connect(gSession.get(), Utf8ToWide(a.host).c_str(),
+                                           static_cast<INTERNET_PORT>(a.port), 0));
+    if (!connection) {
+        const DWORD error = GetLastError();
+        Say(NetworkErrorText(error) + "。\n");
+        return FromNetworkError(error);
+    }
+    const DWORD flags = (a.secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE |
+                        WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
+    InternetHandle request(gApi.OpenRequest(connection.get(), L"GET", Utf8ToWide(a.target).c_str(),
+                                            nullptr, WINHTTP_NO_REFERER,
+                                            WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    if (!request) {
+        const DWORD error = GetLastError();
+        Say(NetworkErrorText(error) + "。\n");
+        return FromNetworkError(error);
+    }
+    SetRequestOptions(request.get(), o);
+    if (held > 0) {
+        const std::wstring range = Utf8ToWide(Printf("Range: bytes=%lld-", static_cast<long long>(held)));
+        gApi.AddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(-1L),
+                               WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+    }
+
+    Say(Printf("正在连接 %s:%d... ", a.host.c_str(), a.port));
+    if (!gApi.SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
+                          0, 0, 0)) {
+        const DWORD error = GetLastError();
+        Say("失败：" + NetworkErrorText(error) + "。\n");
+        return FromNetworkError(error);
+    }
+    Say("已连接。\n已发出 HTTP 请求，正在等待回应... ");
+    if (!gApi.ReceiveResponse(request.get(), nullptr)) {
+        const DWORD error = GetLastError();
+        Say("失败：" + NetworkErrorText(error) + "。\n");
+        return FromNetworkError(error);
+    }
+    const int status = QueryStatus(request.get());
+    const std::string reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
+    Say(Printf("%d %s\n", status, reason.c_str()));
+
+    const std::string rangeText = QueryText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
+    const std::optional<ContentRange> range =
+        rangeText.empty() ? std::nullopt : ParseContentRange(rangeText);
+    switch (JudgeResponse(status, held, range)) {
+    case Verdict::AlreadyComplete:
+        Say("\n    文件已下载完毕；不会进行任何操作。\n\n");
+        return {Outcome::Done, kExitOk};
+    case Verdict::RangeMismatch:
+        // GNU wget tries such an answer again and in the end reports a
+        // network failure; the body is never written.
+        Say("服务器返回的范围（" + (rangeText.empty() ? std::string("无") : rangeText) +
+            "）与请求的不符。\n");
+        return {Outcome::Retry, kExitNetwork};
+    case Verdict::TryAgain:
+        Say(Printf("%s 错误 %d：%s。\n", Now().c_str(), status, reason.c_str()));
+        return {Outcome::Retry, kExitNetwork};
+    case Verdict::ServerError:
+        if (status >= 300 && status < 400)
+            Say("已超过 20 次重定向，或重定向没有目标位置。\n");
+        Say(Printf("%s 错误 %d：%s。\n\n", Now().c_str(), status, reason.c_str()));
+        return {Outcome::Fatal, kExitServerError};
+    case Verdict::WriteFromStart:
+    case Verdict::Append:
+        break;
+    }
+    const bool append = status == 206 && held > 0;
+    if (!append && held > 0 && !doc.job->path.empty())
+        Say("服务器不支持断点续传，将从头重新下载。\n");
+
+    const std::int64_t length = ParseByteCount(QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
+    const std::int64_t already = append ? held : 0;
+    std::int64_t total = length >= 0 ? already + length : -1;
+    if (range && range->total >= 0) total = range->total;
+    const std::string type = QueryText(request.get(), WINHTTP_QUERY_CONTENT_TYPE);
+    std::string lengthLine = "长度：";
+    if (length < 0) lengthLine += "未指定";
+    else if (append)
+        lengthLine += Printf("%lld (%s)，剩余 %lld (%s)", static_cast<long long>(total),
+                             HumanSize(total).c_str(), static_cast<long long>(length),
+                             HumanSize(length).c_str());
+    else lengthLine += Printf("%lld (%s)", static_cast<long long>(length), HumanSize(length).c_str());
+    if (!type.empty()) lengthLine += " [" + type + "]";
+    Say(lengthLine + "\n");
+
+    Sink sink(doc, buffer);
+    if (!sink.Open(!append, held)) return {Outcome::Fatal, kExitFileIo};
+    doc.firstTry = false;
+    Say("正在保存至: “" + doc.shownName + "”\n\n");
+
+    Meter meter(doc.shownName.empty() ? "-" : doc.shownName, already, total);
+    std::int64_t received = 0;
+    const Outcome body = ReceiveBody(request.get(), sink, meter, length, received);
+    if (body.kind != Outcome::Done) {
+        Say("\n\n");
+        return body;
+    }
+    const double seconds = meter.Seconds() > 0.001 ? meter.Seconds() : 0.001;
+    Say(Printf("%s (%s) - 已保存 “%s” [%lld/%lld]\n\n", Now().c_str(),
+               HumanRate(static_cast<double>(received) / seconds).c_str(), doc.shownName.c_str(),
+               static_cast<long long>(already + received),
+               static_cast<long long>(total >= 0 ? total : already + received)));
+    return {Outcome::Done, kExitOk};
+}
+
+}  // namespace
+
+bool StartNetwork(const Options& o)
+{
+    if (!LoadWinHttp()) {
+        Say("无法加载 WinHTTP：" + SystemErrorText(GetLastError()) + "。\n");
+        return false;
+    }
+    gSession.reset(gApi.Open(L"Wget/1.21 (Corvane-Stackhold; WinHTTP)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!gSession) {
+        Say("无法初始化 WinHTTP：" + SystemErrorText(GetLastError()) + "。\n");
+        return false;
+    }
+    // Windows 7 does not offer TLS 1.2 unless asked; older systems refuse
+    // the flags they do not know, and then keep their own defaults.
+    if (!SetDword(gSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
+                  WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3))
+        SetDword(gSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+    gApi.SetTimeouts(gSession.get(), o.dnsTimeoutMs, o.connectTimeoutMs, o.readTimeoutMs,
+                     o.readTimeoutMs);
+    return true;
+}
+
+int Fetch(const Job& job, const Options& o)
+{
+    Document doc;
+    doc.job = &job;
+    doc.shownName = job.path.empty() ? "-" : job.path;
+    std::string error;
+    std::optional<Address> address = ParseAddress(job.address, error);
+    if (!address) {
+        Say(job.address + "：" + error + "\n");
+        return kExitGeneric;
+    }
+    doc.address = *address;
+    if (job.appendDocument) doc.base = FileSize(job.path) > 0 ? FileSize(job.path) : 0;
+
+    // One block for the whole run, so the memory in use stays flat however
+    // large the file is.
+    static std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBufferSize]);
+    if (!buffer) {
+        Say("内存不足。\n");
+        return kExitGeneric;
+    }
+    for (int tryNo = 1;; ++tryNo) {
+        const Outcome outcome = Attempt(doc, tryNo, o, buffer.get());
+        if (outcome.kind != Outcome::Retry) return outcome.exitCode;
+        if (!MayTryAgain(tryNo, o.tries)) {
+            Say("放弃。\n\n");
+            return outcome.exitCode;
+        }
+        Say("正在重试。\n\n");
+        const int wait = RetryWaitSeconds(tryNo, o.waitRetrySeconds);
+        if (wait > 0) Sleep(static_cast<DWORD>(wait) * 1000);
+    }
+}
+
+}  // namespace wget
