@@ -56,11 +56,19 @@ def stop(process):
             process.wait(timeout=10)
 
 
-def set_dpi(emulator, env, dpi):
-    key = r"HKCU\Control Panel\Desktop"
-    subprocess.run([emulator, "reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"],
+def reg_add(emulator, env, key, name, kind, value):
+    subprocess.run([emulator, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
                    env=env, timeout=60, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # The new value counts for programs started after wineserver has let go.
+
+
+def prepare_prefix(emulator, env, dpi):
+    """The screen's DPI, and no window left to a window manager: there is
+    none on Xvfb, and Wine would wait two seconds for one whenever a window
+    it considers managed goes away."""
+    reg_add(emulator, env, r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
+    if dpi != 96:
+        reg_add(emulator, env, r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi))
+    # The new values count for programs started after wineserver has let go.
     subprocess.run(["wineserver", "-w"], env=dict(env, WINEPREFIX=env["STACKHOLD_WINEPREFIX"]), timeout=60)
 
 
@@ -108,8 +116,7 @@ def main():
     try:
         with private_prefix(args.emulator) as (_, env):
             env = dict(env, DISPLAY=display)
-            if args.dpi != 96:
-                set_dpi(args.emulator, env, args.dpi)
+            prepare_prefix(args.emulator, env, args.dpi)
             return run_program([args.emulator] + args.command, env, args, display)
     finally:
         stop(xvfb)

@@ -1,0 +1,25 @@
+# The window Main, its platform procedures and the folder chooser. These
+# tests show real windows: each runs on its own Xvfb screen in a throw-away
+# Wine prefix (gui_session.py), and the window tests run again at 144 DPI.
+set(window_src ${CMAKE_SOURCE_DIR}/src)
+set(window_here ${CMAKE_CURRENT_LIST_DIR})
+set(window_session python3 ${window_here}/gui_session.py)
+
+stackhold_win_test(window
+  SOURCES ${window_here}/test_window.cpp ${window_here}/window_handlers_fake.cpp
+          ${window_src}/wizard/window_win32.cpp ${window_src}/wizard/window_look_win32.cpp
+          ${window_src}/wizard/window_mirror_win32.cpp ${window_src}/wizard/artwork_win32.cpp
+          ${window_src}/wizard/ui_win32.cpp ${window_src}/wizard/main_form.cpp
+          ${window_src}/platform/strings.cpp ${window_src}/platform/text_win32.cpp
+  WRAPPER ${window_session}
+  TIMEOUT 180)
+
+add_test(NAME win.window_dpi144
+  COMMAND ${window_session} --dpi 144 ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:window>)
+set_tests_properties(win.window_dpi144 PROPERTIES TIMEOUT 180 LABELS win)
+
+stackhold_win_test(browse
+  SOURCES ${window_here}/test_browse.cpp ${window_src}/settings/browse_win32.cpp
+          ${window_src}/platform/text_win32.cpp
+  WRAPPER ${window_session}
+  TIMEOUT 180)
