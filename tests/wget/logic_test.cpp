@@ -73,6 +73,8 @@ TEST_CASE("time limits and waits")
 {
     const Options defaults = Parse({"u"}).options;
     CHECK(defaults.readTimeoutMs == 900000);  // GNU wget's read time-out
+    CHECK(defaults.connectTimeoutMs == 60000);
+    CHECK(defaults.dnsTimeoutMs == 0);
     CHECK(defaults.waitRetrySeconds == 10);
 
     const Options all = Parse({"-T", "3", "u"}).options;
@@ -332,4 +334,13 @@ TEST_CASE("progress texts")
         CHECK(DisplayColumns(line) == columns - 1);
         CHECK(line.find(" 50%[") != std::string::npos);
     }
+    // The bar keeps its place and length while sizes and rates change.
+    ProgressState later = s;
+    later.received = 3000;
+    later.seconds = 0.001;
+    const std::string a = ProgressBar("C:\\p\\f.exe", s, 80);
+    const std::string b = ProgressBar("C:\\p\\f.exe", later, 80);
+    CHECK(a.rfind("f.exe", 0) == 0);  // the file's own name, not its directory
+    CHECK(a.find('[') == b.find('['));
+    CHECK(a.find(']') == b.find(']'));
 }

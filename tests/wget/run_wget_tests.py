@@ -443,10 +443,17 @@ def sc_redirect(ctx):
 
 def sc_errors(ctx):
     """Error answers: 404 and 500 end with 8 at once and write nothing, not
-    even into a partial file of that name; 504 is tried again."""
+    even into a partial file of that name; 504 is tried again. A directory
+    that cannot be made (a file is in the way) ends with 3."""
     ctx.start_nginx()
     faults = ctx.start_faults()
     for tool in ctx.tools:
+        d = ctx.fresh_dir(tool)
+        write(os.path.join(d, "blocker"), b"a file, not a directory")
+        r = tool.run(["-P", P(os.path.join(d, "blocker", "sub")), ctx.http("/data.bin")], cwd=d)
+        ctx.expect_rc(tool, r, 3)
+        ctx.expect_files(tool, d, {"blocker": b"a file, not a directory"})
+
         d = ctx.fresh_dir(tool)
         r = tool.run(["-P", P(d), ctx.http("/missing.bin")], cwd=d)
         ctx.expect_rc(tool, r, 8)

@@ -229,7 +229,7 @@ std::string HelpText()
            "  -c,  --continue                  断点续传下载文件\n"
            "  -T,  --timeout=秒数              将所有超时设为 <秒数>\n"
            "       --dns-timeout=秒数          设置 DNS 查询超时为 <秒数>\n"
-           "       --connect-timeout=秒数      设置连接超时为 <秒数>\n"
+           "       --connect-timeout=秒数      设置连接超时为 <秒数>（默认 60）\n"
            "       --read-timeout=秒数         设置读取超时为 <秒数>（默认 900）\n"
            "       --waitretry=秒数            在获取文件的重试期间等待 1..<秒数> 秒（默认 10）\n"
            "\n"

@@ -18,9 +18,11 @@ struct Options {
     std::string directoryPrefix = "."; // -P, --directory-prefix
     std::optional<std::string> outputDocument;  // -O, --output-document ("-": standard output)
     int tries = 20;                    // -t, --tries; 0 means no limit
-    // Time limits in milliseconds; 0 means none. -T sets all three.
+    // Time limits in milliseconds; 0 means none. -T sets all three. The
+    // name lookup is left to the system's resolver and the connection to
+    // WinHTTP's own 60 s limit; reading waits 900 s, as GNU wget does.
     int dnsTimeoutMs = 0;
-    int connectTimeoutMs = 0;
+    int connectTimeoutMs = 60 * 1000;
     int readTimeoutMs = 900 * 1000;
     int waitRetrySeconds = 10;         // --waitretry: longest pause between tries
     bool quiet = false;                // -q, --quiet

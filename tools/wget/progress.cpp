@@ -97,14 +97,22 @@ std::string ProgressBar(const std::string& name, const ProgressState& s, int col
 {
     columns = std::max(columns, 40);
     const int percent = Percent(s);
-    std::string tail = "  " + HumanSize(s.held + s.received) + "  " + HumanRate(Rate(s));
     const double rate = Rate(s);
+    // Fixed-width fields, so that the bar keeps its length while it is redrawn.
+    char tail[96];
+    std::snprintf(tail, sizeof tail, "  %6s  %10s", HumanSize(s.held + s.received).c_str(),
+                  HumanRate(rate).c_str());
+    std::string text = tail;
     if (s.total > 0 && rate > 0) {
         const double left = static_cast<double>(s.total - s.held - s.received) / rate;
-        tail += "  剩余 " + HumanDuration(std::max(0.0, left));
+        std::snprintf(tail, sizeof tail, "  剩余 %-7s", HumanDuration(std::max(0.0, left)).c_str());
+        text += tail;
+    } else {
+        text += std::string(14, ' ');
     }
+    const std::string shortName = name.substr(name.find_last_of("\\/") + 1);
     const int nameWidth = std::min(20, columns / 4);
-    const int barWidth = std::max(10, columns - 1 - nameWidth - 5 - 2 - DisplayColumns(tail));
+    const int barWidth = std::max(10, columns - 1 - nameWidth - 5 - 2 - DisplayColumns(text));
     std::string bar(static_cast<std::size_t>(barWidth), ' ');
     if (percent >= 0) {
         const int done = barWidth * percent / 100;
@@ -117,7 +125,7 @@ std::string ProgressBar(const std::string& name, const ProgressState& s, int col
     }
     char pct[8] = "     ";
     if (percent >= 0) std::snprintf(pct, sizeof pct, "%4d%%", percent);
-    return Fit(Fit(name, nameWidth) + pct + "[" + bar + "]" + tail, columns - 1);
+    return Fit(Fit(shortName, nameWidth) + pct + "[" + bar + "]" + text, columns - 1);
 }
 
 std::string ProgressLogLine(const ProgressState& s)

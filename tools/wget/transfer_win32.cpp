@@ -455,7 +455,7 @@ Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
         return {Outcome::Retry, kExitNetwork};
     case Verdict::ServerError:
         if (status >= 300 && status < 400)
-            Say("已超过 20 次重定向，或重定向没有目标位置。\n");
+            Say("重定向未能跟随（已达 20 次上限，或目标位置缺失或不被允许）。\n");
         Say(Printf("%s 错误 %d：%s。\n\n", Now().c_str(), status, reason.c_str()));
         return {Outcome::Fatal, kExitServerError};
     case Verdict::WriteFromStart:
