@@ -9,13 +9,15 @@
 #
 # --headless (default) runs under a private Xvfb and presses the buttons
 # itself; --interactive opens the window on your $DISPLAY for you to click.
-# The shipped i686 build (preset win32) is used unless --preset says otherwise.
+# The x86_64 build (preset win64) is used unless --preset says otherwise:
+# Wine 8.0 runs the shipped i686 build only in its WoW64 mode, which cannot
+# draw for 32-bit programs (the window shows, but its text box crashes).
 # Whatever happens, everything it started is stopped again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 mode=--headless
-preset=win32
+preset=win64
 out=""
 while [ $# -gt 0 ]; do
   case "$1" in

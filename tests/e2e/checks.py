@@ -1,5 +1,25 @@
 """Checks on the window shared by scenarios: what the screen must show."""
 
+# Wine 8.0's WoW64 mode (wine64 with the i386 DLLs of Debian's libwine:i386)
+# runs 32-bit programs but not their drawing: the 32-bit gdi32 cannot use a
+# device context (GetDeviceCaps answers 0, CreateCompatibleDC fails) and the
+# EDIT control crashes in Uniscribe when its text is set. Scenarios that need
+# the i686 window to draw run on the x86_64 build only; those that do not are
+# marked with this decorator and run on both builds.
+
+
+def without_32bit_drawing(fn):
+    fn.without_32bit_drawing = True
+    return fn
+
+
+def drawing_works(driver):
+    """Whether GDI works for programs of the driver's (= the build's)
+    bitness: the driver's own screen DC reports a DPI and a memory DC can be
+    made only then."""
+    g = driver.gdi()
+    return g["system_dpi"] > 0 and g["memory_dc"]
+
 from layout import (BANNER_BLUE, BAR_BLUE, BAR_GREY, LABEL3_COLOUR, inset, label1_glyphs, place)
 
 

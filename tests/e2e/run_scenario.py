@@ -57,8 +57,17 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the scenario's prefix for a look")
     parser.add_argument("--deadline", type=int, default=110, help="seconds before the run gives up")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--list-for", choices=("i686", "x86_64"),
+                        help="print <name>=<ctest label> for a build of that architecture")
     args = parser.parse_args()
     functions = scenario_functions()
+    if args.list_for:
+        # The i686 window cannot draw in this Wine's WoW64 mode (checks.py):
+        # there only the scenarios that need no drawing carry the label e2e.
+        for name in sorted(functions):
+            fit = args.list_for == "x86_64" or getattr(functions[name], "without_32bit_drawing", False)
+            print("%s=%s" % (name, "e2e" if fit else "needs-32bit-gdi"))
+        return 0
     if args.list or not args.name:
         print("\n".join(sorted(functions)))
         return 0

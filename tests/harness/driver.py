@@ -156,6 +156,11 @@ class Driver:
     def wow64(self):
         return self.cmd("wow64")
 
+    def gdi(self):
+        """Whether drawing works for programs of the driver's bitness:
+        {"system_dpi", "memory_dc", "self_bits"}."""
+        return self.cmd("gdi")
+
     def alive(self):
         return self.cmd("alive")["alive"]
 

@@ -14,6 +14,8 @@
 //   press <id|ok|yes|no|cancel|button text>   BM_CLICK on that dialog's button
 //   windows                       the installer's top-level windows
 //   wow64                         whether the installer runs under WoW64
+//   gdi                           whether drawing works for the driver itself
+//                                 (a screen DPI and a memory DC)
 //   alive | ping | quit
 //
 // Clicks are posted, never sent: the installer's handlers run long nested
@@ -489,6 +491,14 @@ void CmdWow64()
            ",\"self_bits\":" + Num(sizeof(void*) * 8) + "}");
 }
 
+void CmdGdi()
+{
+    HDC memory = CreateCompatibleDC(nullptr);
+    if (memory) DeleteDC(memory);
+    Answer("{\"ok\":true,\"system_dpi\":" + Num(SystemDpi()) + ",\"memory_dc\":" + Bool(memory != nullptr) +
+           ",\"self_bits\":" + Num(sizeof(void*) * 8) + "}");
+}
+
 // ------------------------------------------------------------ the loop
 
 // Splits off the first blank-separated word of `rest`.
@@ -542,6 +552,7 @@ bool Dispatch(std::string line)
     else if (cmd == "press") CmdPress(line);
     else if (cmd == "windows") CmdWindows();
     else if (cmd == "wow64") CmdWow64();
+    else if (cmd == "gdi") CmdGdi();
     else Fail("unknown or malformed command: " + cmd);
     return true;
 }

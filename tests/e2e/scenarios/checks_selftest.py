@@ -1,7 +1,7 @@
 """The screen checks themselves, on drawn pictures whose answer is known:
 a check that cannot fail would prove nothing about the window."""
 
-from checks import title_glyph_problem
+from checks import title_glyph_problem, without_32bit_drawing
 from harness import Image, px_of
 from layout import BANNER_BLUE, place
 
@@ -23,6 +23,7 @@ def banner_with(shapes, dpi=96):
     return Image(w, h, bytes(v for p in px for v in p))
 
 
+@without_32bit_drawing
 def scenario_checks(ctx):
     # What a missing glyph gives: the same hollow box for every character.
     boxes = [(1 + 15 * i, 1, 12, 14, False) for i in range(8)]
