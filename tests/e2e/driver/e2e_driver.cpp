@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -298,7 +299,8 @@ HWND FindButton(HWND dlg, const std::string& want)
     else if (want == "yes") id = IDYES;
     else if (want == "no") id = IDNO;
     else if (want == "cancel") id = IDCANCEL;
-    else if (!want.empty() && want.find_first_not_of("0123456789") == std::string::npos) id = std::stoi(want);
+    else if (!want.empty() && want.size() <= 6 && want.find_first_not_of("0123456789") == std::string::npos)
+        id = std::atoi(want.c_str());
     std::wstring wanted = Wide(want);
     for (HWND w : ChildrenOf(dlg)) {
         if (!IsButton(w) || !IsWindowVisible(w)) continue;
