@@ -31,21 +31,28 @@ if command -v systemctl >/dev/null 2>&1; then $SUDO systemctl disable --now ngin
 # Only the system's own instance (its pid file): the tests' instances keep theirs elsewhere.
 if [ -s /run/nginx.pid ]; then $SUDO kill "$(cat /run/nginx.pid)" >/dev/null 2>&1 || true; fi
 
-# wine64 8.0 runs 32-bit programs in its WoW64 mode once the 32-bit Windows-side
-# DLLs are present. Debian's wine32 cannot be installed beside wine64, so take
-# them out of libwine:i386 and copy them in without overwriting anything.
-winedir=/usr/lib/x86_64-linux-gnu/wine/i386-windows
-if [ ! -f "$winedir/kernel32.dll" ]; then
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-  fi
+# 32-bit programs (the shipped i686 build). Debian's wine32:i386 beside wine64
+# gives them Wine's classic WoW64 with a 32-bit Unix side, where GDI works.
+# Where it cannot be installed, fall back to wine64's experimental WoW64 mode
+# with the 32-bit Windows-side DLLs of libwine:i386 copied in (that mode runs
+# 32-bit console programs but fails memory DCs and text drawing in Wine 8.0).
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
   $SUDO apt-get update -qq
-  tmp=$(mktemp -d)
-  (cd "$tmp" && apt-get download -qq libwine:i386)
-  dpkg -x "$tmp"/libwine_*_i386.deb "$tmp/x"
-  $SUDO mkdir -p "$winedir"
-  $SUDO cp -rn "$tmp"/x/usr/lib/i386-linux-gnu/wine/i386-windows/. "$winedir/"
-  rm -rf "$tmp"
+fi
+if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+  if ! $SUDO apt-get install -y -qq --no-install-recommends wine32:i386; then
+    echo "prerequisites: wine32:i386 not installable; using wine64's experimental WoW64 mode" >&2
+    winedir=/usr/lib/x86_64-linux-gnu/wine/i386-windows
+    if [ ! -f "$winedir/kernel32.dll" ]; then
+      tmp=$(mktemp -d)
+      (cd "$tmp" && apt-get download -qq libwine:i386)
+      dpkg -x "$tmp"/libwine_*_i386.deb "$tmp/x"
+      $SUDO mkdir -p "$winedir"
+      $SUDO cp -rn "$tmp"/x/usr/lib/i386-linux-gnu/wine/i386-windows/. "$winedir/"
+      rm -rf "$tmp"
+    fi
+  fi
 fi
 # Wine takes its ANSI code page and its Unix file-name encoding from the C
 # library's locale: without zh_CN.UTF-8 compiled, LANG=zh_CN.UTF-8 falls back
