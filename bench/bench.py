@@ -133,6 +133,7 @@ class Session:
         # as it is shipped; the yardstick in another one.
         self.installer_dir = self._place("StackholdBench", [installer, wget])
         self.minimal_dir = self._place("MinimalBench", [os.path.join(programs, "minwin.exe")])
+        self.warm_up()
 
     def _place(self, name, files):
         folder = os.path.join(self.prefix, "drive_c", name)
@@ -146,12 +147,23 @@ class Session:
         return win_path(self.prefix, path)
 
     def probe(self, *args, timeout=120):
-        """Runs benchprobe.exe in the session; its printed answer."""
-        child = Child(["wine", os.path.join(self.programs, "benchprobe.exe")] + list(args),
-                      env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        out = child.popen.stdout
-        child.wait(timeout)
-        return out.read().decode(errors="replace").strip()
+        """Runs benchprobe.exe in the session; its printed answer. The answer
+        goes through a file: Wine's helper processes may inherit a pipe and
+        keep it open long after the probe has ended."""
+        answer = os.path.join(self.work, "probe.out")
+        with open(answer, "wb") as out:
+            child = Child(["wine", os.path.join(self.programs, "benchprobe.exe")] + list(args),
+                          env=self.env, stdout=out, stderr=subprocess.DEVNULL)
+            child.wait(timeout)
+        with open(answer, "rb") as f:
+            return f.read().decode(errors="replace").strip()
+
+    def warm_up(self):
+        """Starts Wine's own services of the session before anything is timed."""
+        child = Child(["wine", os.path.join(self.programs, "benchprobe.exe"), "sleep", "0"], env=self.env,
+                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        child.wait(120)
+        time.sleep(1)
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False)
@@ -181,7 +193,7 @@ def first_paint(session, runs):
                 raise BenchError("%s showed no painted window within 30 s" % exe)
             times[key].append(value)
     log("first paint (ms): %s" % times)
-    return {k: statistics.median(v) for k, v in times.items()}, times
+    return {k: {"median": statistics.median(v), "min": min(v)} for k, v in times.items()}, times
 
 
 def wait_costs(session, seconds, click_interval):
@@ -307,10 +319,12 @@ def verdict(ok):
 def table(f, args):
     rows = []
     fp = f["first_paint"]
-    ratio = fp["installer"] / fp["minimal"]
-    rows.append(("Start to first painted window (median of %d)" % args.runs,
-                 "%.0f ms" % fp["installer"], "minimal window: %.0f ms" % fp["minimal"],
-                 "ratio %.2f" % ratio, "≤ 1.5", verdict(ratio <= 1.5)))
+    ratio = fp["installer"]["median"] / fp["minimal"]["median"]
+    best = fp["installer"]["min"] / fp["minimal"]["min"]
+    rows.append(("Start to first painted window (median of %d; fastest)" % args.runs,
+                 "%.0f ms; %.0f ms" % (fp["installer"]["median"], fp["installer"]["min"]),
+                 "minimal window: %.0f ms; %.0f ms" % (fp["minimal"]["median"], fp["minimal"]["min"]),
+                 "ratio %.2f (fastest: %.2f)" % (ratio, best), "≤ 1.5", verdict(ratio <= 1.5)))
     w = f["wait_clicks"]
     per_minute = w["cpu_s"] * 60 / w["wall_s"]
     rows.append(("CPU while RunAndWait waits %d s for a sleeping child, clicks arriving" % args.wait,
