@@ -9,7 +9,7 @@ import ssl
 import tempfile
 
 from checks import without_32bit_drawing
-from harness import Body, Cut, HttpServer, Nginx, NoLength, Silent, ensure_pki
+from harness import Body, Cut, HttpServer, Nginx, NoLength, Silent, ensure_pki, wait_until
 
 
 def get(port, path, method="GET", headers=None, tls=None, timeout=5):
@@ -42,6 +42,9 @@ def check_nginx(pki, folder):
         assert status == 200 and headers["Content-Length"] == "10240" and body == b"", headers
         status, headers, body = get(n.package_port, "/2012/p.exe", headers={"Range": "bytes=10000-"})
         assert status == 206 and body == data[10000:], (status, headers)
+        # nginx logs a request when it has finished it, which may be just
+        # after the client has read the last byte.
+        wait_until(lambda: len(n.requests()) >= 4, 5, what="nginx's access log")
         uris = [(r["method"], r["uri"], r["status"]) for r in n.requests()]
         assert uris[0] == ("GET", "/api/sqlserver.asp?version=2012&x64=1", 200), uris
         assert uris[-1][:2] == ("GET", "/2012/p.exe") and len(uris) == 4, uris
