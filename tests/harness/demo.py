@@ -98,9 +98,8 @@ def run_demo(args):
             report.append("result: %s" % last.text("About1"))
             report.append("status: %s" % last.text("About2"))
             report.append("window topmost: %s" % last["topmost"])
-            desktop = s.c_path("C:\\users\\%s\\Desktop" % (os.environ.get("USER") or "root"))
-            found = [n for n in (os.listdir(desktop) if os.path.isdir(desktop) else []) if n == kNotes]
-            if found:
+            desktop = s.desktop()
+            if os.path.exists(os.path.join(desktop, kNotes)):
                 shutil.copy2(os.path.join(desktop, kNotes), os.path.join(out, kNotes))
                 report.append("notes file: %s" % os.path.join(out, kNotes))
             else:

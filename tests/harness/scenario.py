@@ -135,6 +135,16 @@ class Scenario:
         """The Linux path of a C:\\ path in the scenario's prefix."""
         return px.unix_path(self.prefix, windows_path)
 
+    def desktop(self):
+        """The Linux path of the Wine user's desktop folder in the prefix
+        (the user is named after the Linux account running Wine)."""
+        users = os.path.join(self.prefix, "drive_c", "users")
+        for name in sorted(os.listdir(users)):
+            path = os.path.join(users, name, "Desktop")
+            if name != "Public" and os.path.isdir(path):
+                return path
+        raise HarnessError("no user desktop folder in %s" % users)
+
     # -------------------------------------------------------------- running
 
     def launch(self, window_timeout=40, program=None):

@@ -67,7 +67,7 @@ def scenario_install(ctx):
         assert os.path.isdir(s.c_path("C:\\Stackhold\\packages"))
         assert not os.path.exists(s.c_path("C:\\Stackhold\\packages\\SQLEXPR_x64_CHS.exe")), \
             "the package was not deleted after the verified installation"
-        notes_path = s.c_path("C:\\users\\%s\\Desktop\\%s" % (os.environ.get("USER") or "root", NOTES))
+        notes_path = os.path.join(s.desktop(), NOTES)
         assert os.path.exists(notes_path), "no notes file on the desktop"
         with open(notes_path, "rb") as f:
             raw = f.read()
