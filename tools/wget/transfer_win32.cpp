@@ -368,6 +368,10 @@ Outcome ReceiveBody(HINTERNET request, Sink& sink, Meter& meter, std::int64_t ex
         received += got;
         if (!sink.Took(got)) return {Outcome::Fatal, kExitFileIo};
         meter.Update(received);
+        // Wine's WinHTTP keeps the length of a body in 32 bits (it stops
+        // after 2 GiB - 1 bytes; the next try asks for the rest): the
+        // length read here is 64-bit and decides where the body ends.
+        if (expected >= 0 && received >= expected) break;
     }
     meter.Update(received, true);
     meter.End();
@@ -387,6 +391,10 @@ void SetRequestOptions(HINTERNET request, const Options& o)
     SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(o.readTimeoutMs));
     // GNU wget follows at most 20 redirections.
     SetDword(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, 20);
+    // One connection per try: a connection whose body was not read to its
+    // end (a failed try, or Wine's WinHTTP stopping at 2 GiB) must never be
+    // used again, or the next request reads the rest of the old body.
+    SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_KEEP_ALIVE);
 }
 
 Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
