@@ -170,6 +170,7 @@ http {{
     location = /r2 {{ return 301 /r3; }}
     location = /r3 {{ return 307 /data.bin; }}
     location = /loop {{ return 302 /loop; }}
+    location = /tohttp {{ return 302 http://127.0.0.1:{self.http_port}/data.bin; }}
   }}
   server {{
     listen 127.0.0.1:{self.untrusted_port} ssl;
@@ -431,6 +432,16 @@ def sc_redirect(ctx):
         ctx.expect_rc(tool, r, 0)
         ctx.expect_files(tool, d, {"r1": DATA})
 
+        # The range asked for travels along the redirections.
+        d = ctx.fresh_dir(tool)
+        write(os.path.join(d, "r1"), DATA[:12345])
+        nginx.clear_log()
+        r = tool.run(["-c", "-P", P(d), ctx.http("/r1")], cwd=d)
+        ctx.expect_rc(tool, r, 0)
+        ctx.expect_files(tool, d, {"r1": DATA})
+        got = [(e["range"], e["status"]) for e in nginx.entries("/data.bin")]
+        ctx.check(got == [("bytes=12345-", 206)], "%s: /data.bin was asked %s" % (tool.name, got))
+
         d = ctx.fresh_dir(tool)
         nginx.clear_log()
         r = tool.run(["-P", P(d), ctx.http("/loop")], cwd=d)
@@ -575,7 +586,7 @@ def sc_badrange(ctx):
 def sc_https(ctx):
     """HTTPS: the test CA's localhost certificate is trusted; a certificate
     of an unknown CA and a host name the certificate does not name end in
-    status 5 without a file."""
+    status 5 without a file; a redirect to plain http is not followed."""
     nginx = ctx.start_nginx()
     ctx.trust_test_ca()
     ca = GnuOnly("--ca-certificate=" + os.path.join(ctx.pki, "ca.pem"))
@@ -594,6 +605,13 @@ def sc_https(ctx):
         r = tool.run([ca, "-P", P(d), "https://127.0.0.1:%d/data.bin" % nginx.https_port], cwd=d)
         ctx.expect_rc(tool, r, 5)
         ctx.expect_files(tool, d, {})
+
+        # From https to plain http: GNU wget follows, our tool (WinHTTP's
+        # policy) refuses, a difference on purpose.
+        d = ctx.fresh_dir(tool)
+        r = tool.run([ca, "-P", P(d), "https://localhost:%d/tohttp" % nginx.https_port], cwd=d)
+        ctx.expect_rc(tool, r, 8 if tool.windows else 0)
+        ctx.expect_files(tool, d, {} if tool.windows else {"tohttp": DATA})
 
 
 def sc_names(ctx):

@@ -389,112 +389,127 @@ void SetRequestOptions(HINTERNET request, const Options& o)
     // Without this Wine's WinHTTP waits for ever on a server that accepts
     // the connection and stays silent; on Windows it is harmless.
     SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, static_cast<DWORD>(o.readTimeoutMs));
-    // GNU wget follows at most 20 redirections.
+    // GNU wget follows at most 20 redirections. Unlike it, never from https
+    // down to plain http (WinHTTP's default, stated here on purpose).
     SetDword(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, 20);
+    SetDword(request, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP);
     // One connection per try: a connection whose body was not read to its
     // end (a failed try, or Wine's WinHTTP stopping at 2 GiB) must never be
     // used again, or the next request reads the rest of the old body.
     SetDword(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_KEEP_ALIVE);
 }
 
-Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
+// Connects, sends the request (asking for the bytes after `held`) and waits
+// for the answer's headers; on failure says why and gives the outcome.
+std::optional<Outcome> Exchange(const Address& a, std::int64_t held, const Options& o,
+                                InternetHandle& connection, InternetHandle& request)
 {
-    const Address& a = doc.address;
-    const std::int64_t held = Held(doc);
-    Say("--" + Now() + "--  " + (tryNo > 1 ? Printf("(尝试次数：%d)  ", tryNo) : std::string()) +
-        doc.job->address + "\n");
-
-    InternetHandle connection(gApi.Connect(gSession.get(), Utf8ToWide(a.host).c_str(),
-                                           static_cast<INTERNET_PORT>(a.port), 0));
-    if (!connection) {
+    auto failed = [](const char* prefix) {
         const DWORD error = GetLastError();
-        Say(NetworkErrorText(error) + "。\n");
+        Say(prefix + NetworkErrorText(error) + "。\n");
         return FromNetworkError(error);
-    }
+    };
+    connection.reset(gApi.Connect(gSession.get(), Utf8ToWide(a.host).c_str(),
+                                  static_cast<INTERNET_PORT>(a.port), 0));
+    if (!connection) return failed("");
+    // The target is escaped already (address.cpp): WinHTTP must send it as it is.
     const DWORD flags = (a.secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_ESCAPE_DISABLE |
                         WINHTTP_FLAG_ESCAPE_DISABLE_QUERY;
-    InternetHandle request(gApi.OpenRequest(connection.get(), L"GET", Utf8ToWide(a.target).c_str(),
-                                            nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-    if (!request) {
-        const DWORD error = GetLastError();
-        Say(NetworkErrorText(error) + "。\n");
-        return FromNetworkError(error);
-    }
+    request.reset(gApi.OpenRequest(connection.get(), L"GET", Utf8ToWide(a.target).c_str(), nullptr,
+                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+    if (!request) return failed("");
     SetRequestOptions(request.get(), o);
     if (held > 0) {
         const std::wstring range = Utf8ToWide(Printf("Range: bytes=%lld-", static_cast<long long>(held)));
         gApi.AddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(-1L),
                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
     }
-
     Say(Printf("正在连接 %s:%d... ", a.host.c_str(), a.port));
     if (!gApi.SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
-                          0, 0, 0)) {
-        const DWORD error = GetLastError();
-        Say("失败：" + NetworkErrorText(error) + "。\n");
-        return FromNetworkError(error);
-    }
+                          0, 0, 0))
+        return failed("失败：");
     Say("已连接。\n已发出 HTTP 请求，正在等待回应... ");
-    if (!gApi.ReceiveResponse(request.get(), nullptr)) {
-        const DWORD error = GetLastError();
-        Say("失败：" + NetworkErrorText(error) + "。\n");
-        return FromNetworkError(error);
-    }
-    const int status = QueryStatus(request.get());
-    const std::string reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
-    Say(Printf("%d %s\n", status, reason.c_str()));
+    if (!gApi.ReceiveResponse(request.get(), nullptr)) return failed("失败：");
+    return std::nullopt;
+}
 
-    const std::string rangeText = QueryText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
-    const std::optional<ContentRange> range =
-        rangeText.empty() ? std::nullopt : ParseContentRange(rangeText);
-    switch (JudgeResponse(status, held, range)) {
+// What is not a body to store: the outcome, or nothing when the body is to be written.
+std::optional<Outcome> Refusal(Verdict verdict, int status, const std::string& reason,
+                               const std::string& rangeText)
+{
+    switch (verdict) {
     case Verdict::AlreadyComplete:
         Say("\n    文件已下载完毕；不会进行任何操作。\n\n");
-        return {Outcome::Done, kExitOk};
+        return Outcome{Outcome::Done, kExitOk};
     case Verdict::RangeMismatch:
         // GNU wget tries such an answer again and in the end reports a
         // network failure; the body is never written.
         Say("服务器返回的范围（" + (rangeText.empty() ? std::string("无") : rangeText) +
             "）与请求的不符。\n");
-        return {Outcome::Retry, kExitNetwork};
+        return Outcome{Outcome::Retry, kExitNetwork};
     case Verdict::TryAgain:
         Say(Printf("%s 错误 %d：%s。\n", Now().c_str(), status, reason.c_str()));
-        return {Outcome::Retry, kExitNetwork};
+        return Outcome{Outcome::Retry, kExitNetwork};
     case Verdict::ServerError:
         if (status >= 300 && status < 400)
             Say("重定向未能跟随（已达 20 次上限，或目标位置缺失或不被允许）。\n");
         Say(Printf("%s 错误 %d：%s。\n\n", Now().c_str(), status, reason.c_str()));
-        return {Outcome::Fatal, kExitServerError};
+        return Outcome{Outcome::Fatal, kExitServerError};
     case Verdict::WriteFromStart:
     case Verdict::Append:
         break;
     }
-    const bool append = status == 206 && held > 0;
-    if (!append && held > 0 && !doc.job->path.empty())
-        Say("服务器不支持断点续传，将从头重新下载。\n");
+    return std::nullopt;
+}
 
+void SayLength(std::int64_t length, std::int64_t total, bool append, const std::string& type)
+{
+    std::string line = "长度：";
+    if (length < 0)
+        line += "未指定";
+    else if (append)
+        line += Printf("%lld (%s)，剩余 %lld (%s)", static_cast<long long>(total),
+                       HumanSize(total).c_str(), static_cast<long long>(length),
+                       HumanSize(length).c_str());
+    else
+        line += Printf("%lld (%s)", static_cast<long long>(length), HumanSize(length).c_str());
+    if (!type.empty()) line += " [" + type + "]";
+    Say(line + "\n");
+}
+
+// One try: request, judge the answer, store the body.
+Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
+{
+    const std::int64_t held = Held(doc);
+    Say("--" + Now() + "--  " + (tryNo > 1 ? Printf("(尝试次数：%d)  ", tryNo) : std::string()) +
+        doc.job->address + "\n");
+    InternetHandle connection;
+    InternetHandle request;
+    if (const auto failure = Exchange(doc.address, held, o, connection, request)) return *failure;
+
+    const int status = QueryStatus(request.get());
+    const std::string reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
+    Say(Printf("%d %s\n", status, reason.c_str()));
+    const std::string rangeText = QueryText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
+    const std::optional<ContentRange> range =
+        rangeText.empty() ? std::nullopt : ParseContentRange(rangeText);
+    const Verdict verdict = JudgeResponse(status, held, range);
+    if (const auto refused = Refusal(verdict, status, reason, rangeText)) return *refused;
+
+    const bool append = verdict == Verdict::Append;
+    if (!append && held > 0 && !doc.job->path.empty()) Say("服务器不支持断点续传，将从头重新下载。\n");
     const std::int64_t length = ParseByteCount(QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
     const std::int64_t already = append ? held : 0;
     std::int64_t total = length >= 0 ? already + length : -1;
     if (range && range->total >= 0) total = range->total;
-    const std::string type = QueryText(request.get(), WINHTTP_QUERY_CONTENT_TYPE);
-    std::string lengthLine = "长度：";
-    if (length < 0) lengthLine += "未指定";
-    else if (append)
-        lengthLine += Printf("%lld (%s)，剩余 %lld (%s)", static_cast<long long>(total),
-                             HumanSize(total).c_str(), static_cast<long long>(length),
-                             HumanSize(length).c_str());
-    else lengthLine += Printf("%lld (%s)", static_cast<long long>(length), HumanSize(length).c_str());
-    if (!type.empty()) lengthLine += " [" + type + "]";
-    Say(lengthLine + "\n");
+    SayLength(length, total, append, QueryText(request.get(), WINHTTP_QUERY_CONTENT_TYPE));
 
     Sink sink(doc, buffer);
     if (!sink.Open(!append, held)) return {Outcome::Fatal, kExitFileIo};
     doc.firstTry = false;
     Say("正在保存至: “" + doc.shownName + "”\n\n");
 
-    Meter meter(doc.shownName.empty() ? "-" : doc.shownName, already, total);
+    Meter meter(doc.shownName, already, total);
     std::int64_t received = 0;
     const Outcome body = ReceiveBody(request.get(), sink, meter, length, received);
     if (body.kind != Outcome::Done) {
