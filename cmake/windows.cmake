@@ -1,6 +1,11 @@
 # The Windows program, its adapters, the download tool and the Windows-side tests.
+# WINIMPM empty: wincrypt.h declares crypt32's functions dllimport, and a
+# call through the import slot alone lets GNU ld drop the delay-load thunk
+# that slot must start out pointing to (binutils bug 14339; on i686 the
+# first call then jumps to address 0). Declared plainly, they are called
+# through the thunk, which stays.
 set(STACKHOLD_WIN_DEFINES UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
-    _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
+    _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0 WINIMPM=)
 # Static, msvcrt-based, no timestamp in the PE header (reproducible builds),
 # ASLR and DEP on.
 set(STACKHOLD_WIN_LINK -static -static-libgcc -static-libstdc++
@@ -8,8 +13,17 @@ set(STACKHOLD_WIN_LINK -static -static-libgcc -static-libstdc++
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   list(APPEND STACKHOLD_WIN_LINK -Wl,--high-entropy-va)
 endif()
-set(STACKHOLD_WIN_LIBS comctl32 winhttp iphlpapi ws2_32 ole32 oleaut32 uuid shell32
-    wbemuuid wintrust crypt32 bcrypt gdi32 user32 kernel32 advapi32 version)
+# System DLLs outside the "known DLLs" are delay-loaded (cmake/delayload.cmake):
+# a DLL planted beside the program must not be loaded before wWinMain has
+# restricted the search to the system folder. comctl32 comes from the
+# side-by-side store named in the manifest.
+include(${CMAKE_CURRENT_LIST_DIR}/delayload.cmake)
+foreach(lib winhttp wintrust crypt32 bcrypt iphlpapi version)
+  stackhold_delayload_lib(delay_lib_path ${lib}.dll ${lib})
+endforeach()
+set(STACKHOLD_WIN_LIBS comctl32 winhttp_delay iphlpapi_delay ws2_32 ole32 oleaut32 uuid shell32
+    wbemuuid wintrust_delay crypt32_delay bcrypt_delay gdi32 user32 kernel32 advapi32
+    version_delay)
 
 target_compile_definitions(stackhold_core PUBLIC ${STACKHOLD_WIN_DEFINES})
 
