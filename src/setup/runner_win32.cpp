@@ -79,6 +79,14 @@ std::wstring CommandInterpreterPath()
     return path + L"cmd.exe";
 }
 
+bool IsFullPath(const std::wstring& path)
+{
+    const bool drive = path.size() >= 3 && ((path[0] >= L'A' && path[0] <= L'Z') ||
+                                            (path[0] >= L'a' && path[0] <= L'z')) &&
+                       path[1] == L':' && path[2] == L'\\';
+    return drive || path.rfind(L"\\\\", 0) == 0;
+}
+
 // How a command line is started: a batch file runs through the command
 // interpreter, anything else directly.
 struct StartPlan {
@@ -100,7 +108,15 @@ StartPlan PlanStart(const std::wstring& commandLine)
             batch = true;
         }
     }
-    if (!batch) return {{}, line};
+    if (!batch) {
+        // A full path is also handed over as the program to start, so that
+        // the system runs that very file: left to find it from the command
+        // line, it would add ".exe" to a name without it (another file than
+        // the one the caller checked) and try an unquoted path with blanks
+        // piece by piece ("C:\Program.exe" first).
+        const std::wstring program = ProgramPart(line);
+        return {IsFullPath(program) ? program : std::wstring(), line};
+    }
     const std::wstring interpreter = CommandInterpreterPath();
     // Without the system folder's cmd.exe nothing is started: a bare
     // "cmd.exe" would be looked for in the current folder first.

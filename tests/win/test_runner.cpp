@@ -166,3 +166,32 @@ TEST_CASE("A RunAndWait from inside a wait returns at once and starts nothing")
     RunAndWait(probe.command);
     CHECK(ReadFileBytes(nested) == "started");
 }
+
+TEST_CASE("RunAndWait runs the very file a full path names")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::string out = dir / "out.txt";
+    const std::wstring child = Utf8ToWide(FixturePath("childprog.exe"));
+
+    // A program whose name lacks ".exe" beside a file of that name with
+    // ".exe" added that is no program: Windows, left to find the program
+    // from the command line, adds the extension (Wine does not); named as
+    // the program to start, the file itself runs on both.
+    const std::string program = dir / "package";
+    REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(program).c_str(), FALSE));
+    REQUIRE(WriteFileBytes(program + ".exe", "not a program"));
+    RunAndWait(Quoted(program) + " --write " + Quoted(out) + " ran");
+    CHECK(ReadFileBytes(out) == "ran");
+
+    // An unquoted path with blanks starts nothing, rather than the program
+    // the part before the first blank names: here "run.exe", which would
+    // take the rest of the line as "--sleep 1... --write <out> decoy".
+    const std::string folder = dir / "run --sleep 1";
+    REQUIRE(CreateDirectoryW(Utf8ToWide(folder).c_str(), nullptr));
+    REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(folder + "\\child.exe").c_str(), FALSE));
+    REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(dir / "run.exe").c_str(), FALSE));
+    DeleteFileW(Utf8ToWide(out).c_str());
+    RunAndWait(folder + "\\child.exe --write " + Quoted(out) + " decoy");
+    CHECK(ReadFileBytes(out) == "<missing>");
+}
