@@ -384,6 +384,9 @@ def sc_complete(ctx):
         log = nginx.entries()
         ctx.check([(e["range"], e["status"]) for e in log] == [("bytes=%d-" % len(DATA), 416)],
                   "%s: server saw %s, expected one 416" % (tool.name, log))
+        if tool.windows:
+            ctx.check("文件已下载完毕" in r.output and "416" in r.output,
+                      "ours: no word of the complete file in %r" % r.output)
 
 
 def sc_installer(ctx):

@@ -82,12 +82,16 @@ bool LoadWinHttp() noexcept
 std::string Printf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string Printf(const char* fmt, ...)
 {
-    char buf[512];
     va_list args;
     va_start(args, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_list again;
+    va_copy(again, args);
+    const int n = std::vsnprintf(nullptr, 0, fmt, args);
     va_end(args);
-    return buf;
+    std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(out.data(), out.size() + 1, fmt, again);
+    va_end(again);
+    return out;
 }
 
 std::string Now()
