@@ -26,10 +26,9 @@ kBench = os.path.dirname(os.path.abspath(__file__))
 kRepo = os.path.dirname(kBench)
 sys.path.insert(0, os.path.join(kRepo, "tests"))
 
-from harness import Nginx, Xvfb, ensure_base_prefix, log, win_path, wine_env  # noqa: E402
+from harness import HarnessError, Nginx, Xvfb, ensure_base_prefix, log, win_path, wine_env  # noqa: E402
 
 kMiB = 1024 * 1024
-kGiB = 1024 * kMiB
 kClockTicks = os.sysconf("SC_CLK_TCK")
 kMainClass = "CorvaneStackholdMain"
 kMinimalClass = "StackholdBenchMinimal"
@@ -191,10 +190,15 @@ class Session:
     """The bench's own Wine prefix with a wineserver kept running for the
     whole run (so no measurement pays for its start), on a private X server."""
 
-    def __init__(self, work, programs, installer, wget):
+    def __init__(self, work, programs):
         self.work = work
-        os.makedirs(work, exist_ok=True)
-        os.environ["STACKHOLD_WINEPREFIX"] = os.path.join(work, "wineprefix")
+        self.programs = programs  # folder of minwin, benchprobe, waitprobe
+        self.xvfb = None
+        self.server = None
+
+    def start(self, installer, wget):
+        os.makedirs(self.work, exist_ok=True)
+        os.environ["STACKHOLD_WINEPREFIX"] = os.path.join(self.work, "wineprefix")
         self.prefix = ensure_base_prefix()
         self.xvfb = Xvfb()
         self.env = wine_env(self.prefix, self.xvfb.display)
@@ -202,11 +206,10 @@ class Session:
         time.sleep(0.5)
         if self.server.popen.poll() is not None:
             raise BenchError("wineserver did not start")
-        self.programs = programs  # folder of minwin, benchprobe, waitprobe
         # The installer in a program folder of its own, with wget.exe beside it
         # as it is shipped; the yardstick in another one.
         self.installer_dir = self._place("StackholdBench", [installer, wget])
-        self.minimal_dir = self._place("MinimalBench", [os.path.join(programs, "minwin.exe")])
+        self.minimal_dir = self._place("MinimalBench", [os.path.join(self.programs, "minwin.exe")])
         self.warm_up()
 
     def _place(self, name, files):
@@ -234,18 +237,20 @@ class Session:
 
     def warm_up(self):
         """Starts Wine's own services of the session before anything is timed."""
-        child = Child([wine_loader(), os.path.join(self.programs, "benchprobe.exe"), "sleep", "0"], env=self.env,
-                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        child = Child([wine_loader(), os.path.join(self.programs, "benchprobe.exe"), "sleep", "0"],
+                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         child.wait(120)
         time.sleep(1)
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False)
-        try:
-            self.server.wait(20)
-        except BenchError:
-            pass
-        self.xvfb.stop()
+        if self.server is not None:
+            try:
+                subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False)
+                self.server.wait(20)
+            except (subprocess.TimeoutExpired, BenchError):
+                self.server.kill()
+        if self.xvfb is not None:
+            self.xvfb.stop()
 
 
 # ---------------------------------------------------------------- figures
@@ -278,8 +283,8 @@ def wait_costs(session, seconds, click_interval):
                                    seconds * 1000)
     clicker = None
     if click_interval:
-        clicker = Child([wine_loader(), os.path.join(session.programs, "benchprobe.exe"), "clicks", kWaitClass,
-                         str(click_interval), "30000"], env=session.env,
+        clicker = Child([wine_loader(), os.path.join(session.programs, "benchprobe.exe"), "clicks",
+                         kWaitClass, str(click_interval), "30000"], env=session.env,
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     probe = Child([wine_loader(), os.path.join(session.programs, "waitprobe.exe"), sleeper], env=session.env,
                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -345,7 +350,8 @@ def download_speeds(session, wget_exe, runs, size):
     with Nginx(package_root=www, workdir=os.path.join(session.work, "nginx")) as server:
         url = server.package_url(os.path.basename(source))
         commands = {
-            "wget.exe": [wine_loader(), wget_exe, "-c", "-P,", "--directory-prefix=" + session.wpath(target), url],
+            "wget.exe": [wine_loader(), wget_exe, "-c", "-P,",
+                         "--directory-prefix=" + session.wpath(target), url],
             "GNU wget": ["wget", "-c", "-P,", "--directory-prefix=" + target, url],
         }
         for _ in range(runs):
@@ -436,7 +442,8 @@ def table(f, args):
     d = f["downloads"]
     ours, gnu = d["wget.exe"], d["GNU wget"]
     speed = ours["mib_s"] / gnu["mib_s"]
-    rows.append(("Download of %d MiB from nginx on loopback (median of %d)" % (args.size_mib, args.download_runs),
+    rows.append(("Download of %d MiB from nginx on loopback (median of %d)"
+                 % (args.size_mib, args.download_runs),
                  "wget.exe: %.0f MiB/s (%.1f s)" % (ours["mib_s"], ours["seconds"]),
                  "GNU wget: %.0f MiB/s (%.1f s)" % (gnu["mib_s"], gnu["seconds"]),
                  "ratio %.2f" % speed, "≥ 0.9", verdict(speed >= 0.9)))
@@ -475,8 +482,10 @@ def header(args):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--programs", required=True, help="folder of minwin.exe, benchprobe.exe, waitprobe.exe")
-    p.add_argument("--build", required=True, help="x86_64 build tree of the product (bin/Stackhold.exe, bin/wget.exe)")
-    p.add_argument("--dist", required=True, help="release folder (Stackhold/Stackhold.exe, Stackhold/wget.exe)")
+    p.add_argument("--build", required=True,
+                   help="x86_64 build tree of the product (bin/Stackhold.exe, bin/wget.exe, fixtures/)")
+    p.add_argument("--dist", required=True,
+                   help="release folder (Stackhold/Stackhold.exe, Stackhold/wget.exe)")
     p.add_argument("--work", required=True, help="scratch folder of the bench")
     p.add_argument("--runs", type=int, default=15, help="starts of each program for the start figure")
     p.add_argument("--wait", type=int, default=60, help="seconds the child sleeps")
@@ -498,8 +507,9 @@ def main():
 
     figures = {}
     head = header(args)
-    session = Session(args.work, args.programs, installer, wget_exe)
+    session = Session(args.work, args.programs)
     try:
+        session.start(installer, wget_exe)
         figures["first_paint"], figures["first_paint_all"] = first_paint(session, args.runs)
         figures["wait_quiet"] = wait_costs(session, args.wait, 0)
         figures["wait_clicks"] = wait_costs(session, args.wait, args.click_interval)
@@ -511,7 +521,8 @@ def main():
     figures["whole_run"] = None if args.no_whole_run else whole_run_memory(args.build)
     figures["sizes"] = shipped_sizes(args.dist)
 
-    text = head + "\n" + table(figures, args) + "\n"
+    text = "%s\n%s\n\nWhat each figure means and how it is taken: bench/README.md.\n" % (
+        head, table(figures, args))
     with open(args.output, "w", encoding="utf-8") as f:
         f.write(text)
     with open(os.path.join(args.work, "figures.json"), "w") as f:
@@ -522,6 +533,6 @@ def main():
 if __name__ == "__main__":
     try:
         main()
-    except BenchError as e:
+    except (BenchError, HarnessError) as e:
         log("bench: %s" % e)
         sys.exit(1)

@@ -16,7 +16,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 out="$root/build/bench"
-command="bench/run.sh $*"
+command="bench/run.sh${*:+ $*}"
 
 args=()
 for a in "$@"; do
