@@ -238,7 +238,8 @@ class Session:
     def warm_up(self):
         """Starts Wine's own services of the session before anything is timed."""
         child = Child([wine_loader(), os.path.join(self.programs, "benchprobe.exe"), "sleep", "0"],
-                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                      env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL)
         child.wait(120)
         time.sleep(1)
 
