@@ -13,6 +13,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))  # tests/: the harness package
 sys.path.insert(0, HERE)  # tests/e2e: layout and checks shared by scenarios

@@ -21,6 +21,7 @@ import shutil
 import sys
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 from harness import BuildTree, HarnessError, InstallRig, Scenario, log  # noqa: E402
