@@ -272,9 +272,11 @@ def install_standins(prefix, build):
     return True
 
 
-def ensure_template(build):
+def ensure_template(build, clone_to=None):
     """The end-to-end template prefix of this build tree: made, or remade when
-    the base, the CA or a stand-in changed. Returns its path."""
+    the base, the CA or a stand-in changed. Returns its path, or with
+    `clone_to` a fresh clone of it there (made under the template's lock, so
+    that no rebuild removes the template halfway through the copy)."""
     from .pki import ensure_pki
 
     base = ensure_base_prefix()
@@ -284,25 +286,30 @@ def ensure_template(build):
     stamp = _stamp(base, pki, inputs)
     marker = os.path.join(template, ".stackhold-template")
     with file_lock(template + ".lock", timeout=600):
-        if os.path.exists(marker) and open(marker).read() == stamp:
-            return template
-        log("preparing the end-to-end prefix %s" % template)
-        work = template + ".new"
-        remove_prefix(work)
-        with file_lock(base + ".lock", timeout=600):  # no rebuild of the base under us
-            # A full copy: the stand-ins are copied over system files in place,
-            # which must not reach the base through shared inodes.
-            clone_prefix(base, work, link=False)
-        try:
-            trust_test_ca(work, build, pki)
-            install_standins(work, build)
-            if not wineserver_wait(work, 60):
-                wineserver_kill(work)
-            with open(os.path.join(work, ".stackhold-template"), "w") as f:
-                f.write(stamp)
-        except BaseException:
-            remove_prefix(work)
-            raise
-        remove_prefix(template)
-        os.rename(work, template)
+        if not (os.path.exists(marker) and open(marker).read() == stamp):
+            _make_template(build, base, pki, template, stamp)
+        if clone_to:
+            return clone_prefix(template, clone_to)
         return template
+
+
+def _make_template(build, base, pki, template, stamp):
+    log("preparing the end-to-end prefix %s" % template)
+    work = template + ".new"
+    remove_prefix(work)
+    with file_lock(base + ".lock", timeout=600):  # no rebuild of the base under us
+        # A full copy: the stand-ins are copied over system files in place,
+        # which must not reach the base through shared inodes.
+        clone_prefix(base, work, link=False)
+    try:
+        trust_test_ca(work, build, pki)
+        install_standins(work, build)
+        if not wineserver_wait(work, 60):
+            wineserver_kill(work)
+        with open(os.path.join(work, ".stackhold-template"), "w") as f:
+            f.write(stamp)
+    except BaseException:
+        remove_prefix(work)
+        raise
+    remove_prefix(template)
+    os.rename(work, template)

@@ -21,7 +21,7 @@ import time
 from . import prefix as px
 from .driver import Driver
 from .screen import Image
-from .util import HarnessError, Process, forget, log, on_cleanup, run
+from .util import HarnessError, Process, file_lock, forget, log, on_cleanup, run
 from .xvfb import Xvfb
 
 kTwipsPerInch = 1440
@@ -89,6 +89,7 @@ class Scenario:
         self.driver = None
         self.installer = None
         self._token = None
+        self._lock = None
         self._shots = 0
 
     # -------------------------------------------------------------- set-up
@@ -107,6 +108,11 @@ class Scenario:
     def prepare(self):
         """Prefix, program directory and X display; nothing runs yet."""
         self._token = on_cleanup("scenario %s" % self.name, self.close)
+        # Two runs of the same scenario in one build folder (two test runs
+        # at once) would share the work folder and kill each other's prefix:
+        # the second waits for the first.
+        self._lock = file_lock(self.workdir + ".lock", timeout=90)
+        self._lock.__enter__()
         old_prefix = os.path.join(self.workdir, "prefix")
         px.remove_prefix(old_prefix)  # left by an earlier run that was killed
         shutil.rmtree(self.workdir, ignore_errors=True)
@@ -115,8 +121,7 @@ class Scenario:
         if self.shared_prefix:
             self.prefix = px.ensure_base_prefix()
         else:
-            template = px.ensure_template(self.build)
-            self.prefix = px.clone_prefix(template, old_prefix)
+            self.prefix = px.ensure_template(self.build, clone_to=old_prefix)
         if self.dpi and self.dpi != 96:
             px.set_logpixels(self.prefix, self.dpi)
         if self.windows_version:
@@ -218,3 +223,6 @@ class Scenario:
         if self.xvfb is not None:
             self.xvfb.stop()
             self.xvfb = None
+        if self._lock is not None:
+            self._lock.__exit__(None, None, None)
+            self._lock = None
