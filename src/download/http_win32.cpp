@@ -25,6 +25,10 @@ constexpr int kGetAttempts = 5;
 // The service answers a line or two; anything far larger is no answer of it,
 // and is not held in memory.
 constexpr std::size_t kMaxBodyBytes = 4u << 20;
+// The whole body of one answer. Each read has the receive limit, but a server
+// that sends a byte now and then would restart it every time and hold the
+// installer, whose window does not even repaint meanwhile, for good.
+constexpr ULONGLONG kBodyTimeoutMs = 60000;
 
 constexpr wchar_t kUserAgent[] = L"Corvane-Stackhold/1.0";
 
@@ -98,7 +102,9 @@ UniqueInternet Request(HINTERNET connection, const wchar_t* verb, const Target& 
 bool ReadBody(HINTERNET request, std::string& body)
 {
     body.clear();
+    const ULONGLONG deadline = GetTickCount64() + kBodyTimeoutMs;
     for (;;) {
+        if (GetTickCount64() > deadline) return false;
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) return false;
         if (available == 0) return true;

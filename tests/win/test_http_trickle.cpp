@@ -1,0 +1,24 @@
+// HttpGet against a server that trickles its body out a byte a second: every
+// read comes within the receive limit, so only the limit on the whole body
+// ends the attempt; the next attempt gets the answer. About a minute.
+#include <doctest/doctest.h>
+
+#include "download/http.h"
+#include "download_test_util.h"
+#include "wizard/ui.h"
+
+using namespace dltest;
+
+void PumpEvents() noexcept {}
+
+TEST_CASE("HttpGet gives up on a body that never ends and tries again")
+{
+    const std::string port = Env("STACKHOLD_TRICKLE_PORT");
+    REQUIRE_MESSAGE(!port.empty(), "STACKHOLD_TRICKLE_PORT is not set: run through trickle_server.py");
+    Stopwatch clock;
+    const std::string body = HttpGet("http://127.0.0.1:" + port + "/api/sqlserver.asp?version=2012&x64=1");
+    const double seconds = clock.Seconds();
+    CHECK(body == "[second attempt]");
+    CHECK(seconds >= 55.0);
+    CHECK(seconds < 120.0);
+}
