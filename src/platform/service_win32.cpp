@@ -52,8 +52,11 @@ WmiAnswer AskWmi(const std::wstring& name)
 
     const UniqueBstr space(::SysAllocString(L"root\\cimv2"));
     ComPtr<IWbemServices> services;
-    if (!space || FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0,
-                                                nullptr, nullptr, services.put())))
+    // A WMI service that hangs must not hold the check for ever either: with
+    // this flag the connection attempt gives up within two minutes.
+    if (!space || FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr,
+                                                WBEM_FLAG_CONNECT_USE_MAX_WAIT, nullptr, nullptr,
+                                                services.put())))
         return WmiAnswer::Unreachable;
     // The proxy must impersonate this process's user, or Win32_Service answers
     // nothing to a caller only identified.
