@@ -9,9 +9,9 @@
 #
 # --headless (default) runs under a private Xvfb and presses the buttons
 # itself; --interactive opens the window on your $DISPLAY for you to click.
-# The x86_64 build (preset win64) is used unless --preset says otherwise:
-# Wine 8.0 runs the shipped i686 build only in its WoW64 mode, which cannot
-# draw for 32-bit programs (the window shows, but its text box crashes).
+# The x86_64 build (preset win64) is used unless --preset says otherwise;
+# --preset win32 runs the shipped i686 build, which needs Debian's wine32 to
+# draw (wine64's experimental WoW64 mode shows its window but cannot draw).
 # Whatever happens, everything it started is stopped again.
 set -euo pipefail
 cd "$(dirname "$0")/.."

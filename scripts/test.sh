@@ -4,9 +4,10 @@
 #   unit tests             native preset (host g++, doctest, fakes)
 #   Windows-side tests     x86_64 build under wine64: ctest -L 'win|wget'
 #   end to end             x86_64 build: every scenario (ctest -L e2e)
-#   end to end, WoW64      i686 build (the shipped one) in wine64's WoW64 mode:
-#                          the scenarios that need no 32-bit drawing, which
-#                          Wine 8.0's WoW64 mode lacks (tests/e2e/checks.py)
+#   end to end, WoW64      i686 build (the shipped one) as a 32-bit program of
+#                          wine64: every scenario with Debian's wine32; without
+#                          it only those that need no 32-bit drawing, which
+#                          wine64's experimental WoW64 mode lacks (tests/e2e/checks.py)
 #
 # Exits non-zero when any step fails and prints a plain summary at the end.
 # A failed build skips the suites that need it; every other step still runs.

@@ -16,22 +16,29 @@
 # program still running in the old one is not pulled out from under.
 set -euo pipefail
 
-kLayout=3  # bump whenever the prefix's contents change
+kLayout=4  # bump whenever the prefix's contents change
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${STACKHOLD_WINEPREFIX:-$(cd "$here/.." && pwd)/build/wineprefix}
 marker=.stackhold-ready
-wanted="layout=$kLayout"
+
+# 32-bit programs need the i386 Windows DLLs before the prefix is made (its
+# syswow64 folder is filled only at creation): Debian's wine32 (classic
+# WoW64), or their copy beside wine64 (its experimental WoW64 mode). The
+# marker names the mode, so a prefix made for the other one is rebuilt.
+if [ -f /usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll ]; then
+  wow64=wine32
+elif [ -f /usr/lib/x86_64-linux-gnu/wine/i386-windows/kernel32.dll ]; then
+  wow64=experimental
+else
+  echo "wine-prefix.sh: the 32-bit Wine DLLs are missing; run scripts/prereqs.sh first" >&2
+  exit 1
+fi
+wanted="layout=$kLayout wow64=$wow64"
 
 ready() { [ -f "$1/$marker" ] && [ "$(cat "$1/$marker")" = "$wanted" ]; }
 
 if ready "$prefix"; then echo "$prefix"; exit 0; fi
 
-# 32-bit programs need the i386 Windows DLLs before the prefix is made: its
-# syswow64 folder is filled only at creation.
-if [ ! -f /usr/lib/x86_64-linux-gnu/wine/i386-windows/kernel32.dll ]; then
-  echo "wine-prefix.sh: the 32-bit Wine DLLs are missing; run scripts/prereqs.sh first" >&2
-  exit 1
-fi
 
 mkdir -p "$(dirname "$prefix")"
 exec 9>"$prefix.lock"

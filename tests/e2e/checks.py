@@ -1,11 +1,12 @@
 """Checks on the window shared by scenarios: what the screen must show."""
 
-# Wine 8.0's WoW64 mode (wine64 with the i386 DLLs of Debian's libwine:i386)
-# runs 32-bit programs but not their drawing: the 32-bit gdi32 cannot use a
-# device context (GetDeviceCaps answers 0, CreateCompatibleDC fails) and the
-# EDIT control crashes in Uniscribe when its text is set. Scenarios that need
-# the i686 window to draw run on the x86_64 build only; those that do not are
-# marked with this decorator and run on both builds.
+# Where Debian's wine32 cannot be installed, 32-bit programs run in wine64's
+# experimental WoW64 mode (the i386 DLLs of libwine:i386 copied beside
+# wine64), which runs them but not their drawing: the 32-bit gdi32 cannot use
+# a device context (GetDeviceCaps answers 0, CreateCompatibleDC fails) and
+# the EDIT control crashes in Uniscribe when its text is set. There the i686
+# build runs only the scenarios marked with this decorator (run_scenario.py
+# --list-for); with wine32 every scenario runs on both builds.
 
 
 def without_32bit_drawing(fn):
