@@ -22,6 +22,7 @@ import sys
 import threading
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 kBench = os.path.dirname(os.path.abspath(__file__))
 kRepo = os.path.dirname(kBench)
 sys.path.insert(0, os.path.join(kRepo, "tests"))
