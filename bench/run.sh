@@ -5,7 +5,7 @@
 #   the shipped i686 files, for their sizes         build/bench/release, build/bench/dist
 # then prints the table and writes it to bench/latest.md.
 #
-#   bench/run.sh            the full run (about ten minutes)
+#   bench/run.sh            the full run (about five minutes once built)
 #   bench/run.sh --quick    fewer and shorter measurements, to try it out
 # Further options go to bench/bench.py (--help lists them).
 #
