@@ -40,6 +40,13 @@ class Nginx:
         os.makedirs(self.dir, exist_ok=True)
         for sub in ("tmp", "service"):
             os.makedirs(os.path.join(self.dir, sub), exist_ok=True)
+        # A work folder reused from an earlier run keeps its logs: start them
+        # empty, so requests() tells only this run's requests.
+        for log in ("access.log", "error.log"):
+            try:
+                os.remove(os.path.join(self.dir, log))
+            except FileNotFoundError:
+                pass
         self.service_port = service_port if (service_answers is not None or service_backend) else None
         self.package_port = free_port() if package_root else None
         self.package_root = os.path.abspath(package_root) if package_root else None
