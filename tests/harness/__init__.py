@@ -6,11 +6,11 @@ tests/ on sys.path:  `from harness import Scenario, Nginx, HttpServer, ...`.
 """
 
 from .driver import Driver, DriverError, Texts, control_id
-from .httpserver import Body, Cut, File, HttpServer, NoLength, Silent, Status
+from .httpserver import Body, Cut, Drop, File, HttpServer, NoLength, Silent, Status
 from .nginx import Nginx, kServicePort
 from .pki import Pki, ensure_pki
 from .prefix import (BuildTree, clone_prefix, ensure_base_prefix, ensure_template, install_standins,
-                     pe_machine, remove_prefix, run_wine, set_logpixels, set_windows_version, trust_test_ca,
+                     map_drive, pe_machine, remove_prefix, run_wine, set_logpixels, set_windows_version, trust_test_ca,
                      unix_path, win_path, wine_env, wineserver_kill, wineserver_wait)
 from .rig import EDITION_KEYS, PACKAGES, InstallRig
 from .scenario import Scenario, px_of, px_rect

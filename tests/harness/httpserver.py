@@ -12,11 +12,17 @@ Answers:
     Body(data, status=200, headers=None, content_type=...)  HEAD and Range too
     File(path, rate=None)   like Body, read from a file; rate in bytes/s slows
                             the body down (to watch progress)
-    Cut(data, after)        full Content-Length, `after` bytes, then the
-                            connection is dropped
-    NoLength(data)          no Content-Length (HEAD as well); the body ends
+    Cut(data, after, ranges=False)
+                            full Content-Length, `after` bytes, then the
+                            connection is dropped; with ranges=True a single
+                            "Range: bytes=a-b" is answered 206 and the part
+                            is cut after `after` of its bytes
+    NoLength(data, rate=None)
+                            no Content-Length (HEAD as well); the body ends
                             when the connection closes
     Silent()                reads the request and never answers
+    Drop()                  reads the request and closes the connection
+                            without a word (a server that fails mid-way)
     Status(code)            an empty answer with that status
 """
 
@@ -62,18 +68,24 @@ class File(Body):
 
 
 class Cut:
-    def __init__(self, data, after):
+    def __init__(self, data, after, ranges=False):
         self.data = data.encode("gbk") if isinstance(data, str) else data
         self.after = after
+        self.ranges = ranges
 
 
 class NoLength:
-    def __init__(self, data, content_type="application/octet-stream"):
+    def __init__(self, data, content_type="application/octet-stream", rate=None):
         self.data = data.encode("gbk") if isinstance(data, str) else data
         self.content_type = content_type
+        self.rate = rate
 
 
 class Silent:
+    pass
+
+
+class Drop:
     pass
 
 
@@ -143,6 +155,9 @@ class _Handler(BaseHTTPRequestHandler):
             self.server.owner.stopping.wait()
             self.close_connection = True
             return
+        if isinstance(answer, Drop):
+            self.close_connection = True
+            return
         if isinstance(answer, Status):
             self.send_response(answer.code)
             self.send_header("Content-Length", "0")
@@ -154,20 +169,43 @@ class _Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.end_headers()
             if not head:
-                self.wfile.write(answer.data)
+                self._write_paced(answer.data, answer.rate)
             self.close_connection = True
             return
         if isinstance(answer, Cut):
-            self.send_response(200)
-            self.send_header("Content-Length", str(len(answer.data)))
+            size = len(answer.data)
+            rng = _parse_range(req.headers.get("Range"), size) if answer.ranges else None
+            if rng is not None and rng[0] >= size:
+                self.send_response(416)
+                self.send_header("Content-Range", "bytes */%d" % size)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
+            start, end = rng if rng else (0, size)
+            self.send_response(206 if rng else 200)
+            self.send_header("Content-Length", str(end - start))
+            if rng:
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
             self.end_headers()
             if not head:
-                self.wfile.write(answer.data[:answer.after])
+                self.wfile.write(answer.data[start:min(end, start + answer.after)])
                 self.wfile.flush()
                 self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
             return
         self._serve_body(answer, req, head)
+
+    def _write_paced(self, data, rate):
+        """Writes data, at `rate` bytes/s when given (in tenths of a second)."""
+        if not rate:
+            self.wfile.write(data)
+            return
+        block = max(1, int(rate) // 10)
+        for pos in range(0, len(data), block):
+            chunk = data[pos:pos + block]
+            self.wfile.write(chunk)
+            if self.server.owner.stopping.wait(len(chunk) / float(rate)):
+                break
 
     def _serve_body(self, answer, req, head):
         size = answer.size()
@@ -212,6 +250,15 @@ class _Server(ThreadingHTTPServer):
     def __init__(self, owner, address):
         self.owner = owner
         super().__init__(address, _Handler)
+
+    def handle_error(self, request, client_address):
+        # A client that goes away mid-answer (a stopped download, a cut the
+        # scenario made) is part of the test, not a failure of the server.
+        import sys
+
+        if isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError, socket.timeout)):
+            return
+        super().handle_error(request, client_address)
 
     def finish_request(self, request, client_address):
         owner = self.owner

@@ -80,11 +80,29 @@ def win_path(prefix, unix_path):
 
 
 def unix_path(prefix, windows_path):
-    """The Linux path of a C:\\ path of the prefix."""
-    if not windows_path[:3].upper() == "C:\\":
-        raise HarnessError("only C:\\ paths map into the prefix: %r" % windows_path)
+    """The Linux path of a C:\\ path of the prefix, or of a path on a drive
+    that map_drive gave the prefix."""
+    drive = windows_path[:3].upper()
     rest = windows_path[3:].replace("\\", "/")
-    return os.path.join(prefix, "drive_c", rest)
+    if drive == "C:\\":
+        return os.path.join(prefix, "drive_c", rest)
+    if len(drive) == 3 and drive[0].isalpha() and drive[1:] == ":\\":
+        link = os.path.join(prefix, "dosdevices", drive[0].lower() + ":")
+        if drive[0] != "Z" and os.path.islink(link):
+            return os.path.join(link, rest)
+    raise HarnessError("only C:\\ and mapped drives map into the prefix: %r" % windows_path)
+
+
+def map_drive(prefix, letter, folder):
+    """Makes the Linux folder the drive `letter` ("d" or "d:") of the prefix,
+    replacing whatever that letter named before."""
+    letter = letter.rstrip(":").lower()
+    if len(letter) != 1 or not letter.isalpha() or letter in ("c", "z"):
+        raise HarnessError("drive %r cannot be remapped" % letter)
+    link = os.path.join(prefix, "dosdevices", letter + ":")
+    if os.path.islink(link) or os.path.exists(link):
+        os.remove(link)
+    os.symlink(os.path.abspath(folder), link)
 
 
 def run_wine(prefix, args, timeout, display=None, lang="zh_CN.UTF-8", extra_env=None, check=True):

@@ -57,7 +57,9 @@ class Scenario:
     """See the module note. Options:
 
     dpi          system DPI of the prefix (LogPixels) when not 96
-    program_dir  Windows folder (on C:) that gets Stackhold.exe and wget.exe
+    program_dir  Windows folder that gets Stackhold.exe and wget.exe (on C:,
+                 or on a drive given in `drives`)
+    drives       {"d:": Linux folder}: extra drive letters of the prefix
     with_wget    False leaves wget.exe out (the step-1 gate then fails)
     windows_version  "vista", "win7", "win10" ... for the prefix
     env          extra environment of the installer (and of what it starts)
@@ -70,13 +72,14 @@ class Scenario:
 
     def __init__(self, build, name, dpi=None, program_dir="C:\\Stackhold", with_wget=True,
                  windows_version=None, env=None, shared_prefix=False, keep=False, lang="zh_CN.UTF-8",
-                 display=None, screenshots=None):
+                 display=None, screenshots=None, drives=None):
         self.build = build
         self.name = name
         self.dpi = dpi
         self.program_dir = program_dir
         self.with_wget = with_wget
         self.windows_version = windows_version
+        self.drives = dict(drives or {})
         self.env = dict(env or {})
         self.shared_prefix = shared_prefix
         self.keep = keep
@@ -126,6 +129,10 @@ class Scenario:
             px.set_logpixels(self.prefix, self.dpi)
         if self.windows_version:
             px.set_windows_version(self.prefix, self.windows_version)
+        if self.drives and self.shared_prefix:
+            raise HarnessError("extra drives need a prefix of the scenario's own")
+        for letter, folder in self.drives.items():
+            px.map_drive(self.prefix, letter, folder)
         self.program_path = px.unix_path(self.prefix, self.program_dir)
         os.makedirs(self.program_path, exist_ok=True)
         self.build.require(self.build.driver)
@@ -137,7 +144,8 @@ class Scenario:
             self.name, self.prefix, time.monotonic() - started, self.xvfb.display))
 
     def c_path(self, windows_path):
-        """The Linux path of a C:\\ path in the scenario's prefix."""
+        """The Linux path of a C:\\ path (or one on a drive of `drives`) in
+        the scenario's prefix."""
         return px.unix_path(self.prefix, windows_path)
 
     def desktop(self):
