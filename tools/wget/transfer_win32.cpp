@@ -47,6 +47,10 @@ InternetHandle gSession;
 // Body data is gathered into one large block before it is written: few,
 // large writes keep the transfer fast and the memory use flat.
 constexpr DWORD kBufferSize = 1 << 20;
+// On a slow link a block fills slowly. Data held this long is written out
+// anyway, so the file keeps growing on disk (the installer's progress reads
+// its size once a second) and a tool stopped from outside loses little.
+constexpr ULONGLONG kHoldMs = 500;
 constexpr ULONGLONG kConsoleRedrawMs = 200;
 
 template <typename F>
@@ -249,11 +253,14 @@ public:
 
     char* Space() { return buffer_ + fill_; }
     DWORD Room() const { return kBufferSize - fill_; }
-    // Takes n bytes just placed at Space(); writes the block when it is full.
+    // Takes n bytes just placed at Space(); writes the block when it is
+    // full or its oldest bytes have waited kHoldMs.
     bool Took(DWORD n)
     {
+        const ULONGLONG now = GetTickCount64();
+        if (fill_ == 0) heldSince_ = now;
         fill_ += n;
-        return fill_ < kBufferSize || Flush();
+        return (fill_ < kBufferSize && now - heldSince_ < kHoldMs) || Flush();
     }
 
     bool Flush()
@@ -284,6 +291,7 @@ private:
     Document& doc_;
     char* buffer_;
     DWORD fill_ = 0;
+    ULONGLONG heldSince_ = 0;
     std::int64_t skip_ = 0;
     UniqueFile file_;
     HANDLE out_ = nullptr;
