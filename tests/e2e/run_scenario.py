@@ -2,7 +2,8 @@
 """Runs one end-to-end scenario: python3 tests/e2e/run_scenario.py <name> --build <dir>
 
 Scenarios are the functions scenario_<name>(ctx) in tests/e2e/scenarios/*.py.
-Exit status 0 when the scenario passed, 1 when it failed. The run ends on
+Exit status 0 when the scenario passed, 1 when it failed, 77 when it could
+not run on this machine (harness.util.Skip, with the reason printed). The run ends on
 its own after --deadline seconds (below ctest's limit), cleaning up first.
 """
 
@@ -19,6 +20,8 @@ sys.path.insert(0, os.path.dirname(HERE))  # tests/: the harness package
 sys.path.insert(0, HERE)  # tests/e2e: layout and checks shared by scenarios
 
 import harness  # noqa: E402
+
+kSkipped = 77  # exit status of a scenario that could not run here
 
 # Present when Debian's wine32 runs 32-bit programs (classic WoW64, drawing works).
 WINE32_KERNEL32 = "/usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll"
@@ -87,6 +90,10 @@ def main():
     try:
         build = BuildTree(args.build)
         functions[args.name](Context(build, args.name, args.keep))
+    except harness.util.Skip as e:
+        # ctest counts this exit status as a skip (SKIP_RETURN_CODE).
+        print("SKIP e2e.%s: %s" % (args.name, e))
+        return kSkipped
     except (AssertionError, harness.HarnessError, harness.Deadline) as e:
         print("FAIL e2e.%s: %s" % (args.name, e), file=sys.stderr)
         traceback.print_exc()

@@ -76,6 +76,11 @@ class Deadline(Exception):
     pass
 
 
+class Skip(Exception):
+    """A scenario that cannot run on this machine (a port taken, mounting
+    refused): raised with the reason, reported as skipped, not as passed."""
+
+
 def arm_deadline(seconds):
     """Raises Deadline in the main thread after `seconds`, so a scenario
     fails and cleans up on its own before ctest's harder timeout hits."""
