@@ -18,8 +18,8 @@ import random
 import shutil
 
 from checks import check_bars
-from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, log, wait_until
-from layout import APP_TITLE, STEP_DONE, place
+from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, wait_until
+from layout import APP_TITLE, BAR_BLUE, place
 
 PACKAGE_DIR = "C:\\Stackhold\\packages"
 PACKAGE = PACKAGE_DIR + "\\SQLEXPR_x64_CHS.exe"
@@ -45,7 +45,6 @@ DISM_LATER = ("c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /Feature
               " /FeatureName:IIS-ApplicationDevelopment")
 
 IDOK, IDYES, IDNO = 1, 6, 7
-RED = (255, 0, 0)
 
 
 # ---------------------------------------------------------------- helpers
@@ -85,6 +84,9 @@ def expect_box(s, text, timeout=45):
     d = s.driver
     box = d.msgbox(timeout=timeout, check=False)
     if not box["ok"]:
+        code = s.wait_exit(1)
+        if code is not None:
+            raise AssertionError("the program ended (exit %d) instead of showing %r" % (code, text))
         raise AssertionError("no message box within %d s; About1 is %r" % (timeout, d.texts().text("About1")))
     assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
     assert box["title"] == APP_TITLE, box
@@ -124,8 +126,9 @@ def launch_again(s):
 
 
 def red_ink(img, rect):
-    """Pixels of RGB(255,0,0) text in `rect` (the rounded box behind About1
-    is white: blended edge pixels keep red high and green equal to blue)."""
+    """Pixels of RGB(255,0,0) text in `rect`. About1 lies on the blue
+    rounded box, and white (success) or black text has no such pixels; the
+    glyphs' edges blend into purple and are not counted."""
     return sum(1 for r, g, b in img.crop(*rect).pixels() if r >= 200 and g <= 90 and b <= 90)
 
 
@@ -166,6 +169,7 @@ def fail_in_step5(ctx, env, windows_version=None, setup_result=None):
         t = s.driver.texts()
         assert t.text("About1") == FAILED, t.control("About1")
         assert t.text("About2") == FAILED_LINE, t.control("About2")
+        assert not t["topmost"], "the window was made topmost after a failed verification"
         img, t = s.window_image("failed", t)
         dpi = t["dpi"]
         about1 = t.rect("About1")
@@ -173,7 +177,7 @@ def fail_in_step5(ctx, env, windows_version=None, setup_result=None):
         assert red >= 30, "About1 is not drawn in RGB(255,0,0): %d red pixels" % red
         check_bars(img, dpi, started=4)
         dot = img.crop(*place("Step5_Img", dpi))
-        assert dot.count((34, 157, 235), 16) >= 4, "the step-5 dot is not blue"
+        assert dot.count(BAR_BLUE, 16) >= 4, "the step-5 dot is not blue"
         assert blue_ink(img, t.rect("Step5_Name")) == 0, "Step5_Name is coloured as finished after a failure"
         assert blue_ink(img, t.rect("Step4_Name")) >= 10, "Step4_Name is not coloured as finished"
 
@@ -188,7 +192,6 @@ def fail_in_step5(ctx, env, windows_version=None, setup_result=None):
         assert size_of(s, PACKAGE) == want, "the package is not kept whole after a failed installation"
         assert not notes_exist(s), "a notes file was written after a failed installation"
         check_dism(s, DISM_LATER if windows_version == "win10" else DISM_61)
-
 
 
 def scenario_finish_setup_fails(ctx):
@@ -224,7 +227,7 @@ def scenario_close_step2(ctx):
         assert sorted(b["id"] for b in box["buttons"]) == [IDYES, IDNO], box["buttons"]
         d.press("no")
         wait_until(lambda: not d.msgbox(timeout=0, check=False)["ok"], 10, what="the question to close")
-        assert s.running(), "No ended the program"
+        assert s.wait_exit(1) is None, "No ended the program"
         after = d.texts()
         for name in ("Step2_Version", "Step2_Path", "Step2_Submit", "Step2_Select"):
             assert after.control(name)["visible"], "%s hidden after No" % name
@@ -259,7 +262,7 @@ def scenario_close_step4(ctx):
             expect_box(s, NO_CLOSE, timeout=10)
             d.press("ok")
             wait_until(lambda: not d.msgbox(timeout=0, check=False)["ok"], 10, what="the refusal to close")
-            assert s.running(), "the program ended after refusal %d" % attempt
+            assert s.wait_exit(1) is None, "the program ended after refusal %d" % attempt
             assert d.texts().text("About1") == INSTALLING
             setup = record(s, "setup.txt")
             assert not any(l.startswith("result:") for l in setup), \
@@ -267,3 +270,190 @@ def scenario_close_step4(ctx):
         expect_success(s, timeout=40)
         assert record(s, "setup.txt")[-1] == "result: installed"
         close_at_step5(s)
+
+
+# ---------------------------------------------------------------- a second run
+
+
+def scenario_rerun_after_failure(ctx):
+    """Run 1's setup fails and the package stays; run 2 in the same folder
+    finds it complete (the package host is only asked its size) and
+    installs from it."""
+    env = {"STACKHOLD_SETUP_MODE": "fail", "STACKHOLD_SETUP_SECONDS": "0.5"}
+    with ctx.scenario(env=env) as s, InstallRig(ctx.build, os.path.join(s.workdir, "rig")) as rig:
+        s.launch()
+        submit_defaults(s)
+        expect_box(s, FAILED_BOX)
+        press_ok_and_expect_end(s)
+        whole = os.path.getsize(rig.package_path(PACKAGE_KEY))
+        assert size_of(s, PACKAGE) == whole, "run 1 did not leave the whole package"
+        first = rig.requests()
+        assert [r["method"] for r in first] == ["GET", "HEAD", "GET"], first
+
+        del s.env["STACKHOLD_SETUP_MODE"]
+        launch_again(s)
+        submit_defaults(s)
+        expect_success(s)
+        second = [(r["method"], r["uri"]) for r in rig.requests()[len(first):]]
+        assert second == [("GET", "/api/sqlserver.asp?version=2012&x64=1"), ("HEAD", PACKAGE_URI)], \
+            "run 2 asked %r" % second
+        setup = record(s, "setup.txt")
+        assert setup[0].startswith('commandline: "%s" /Q ' % PACKAGE), setup[0]
+        assert setup[-1] == "result: installed", setup[-1]
+        assert size_of(s, PACKAGE) == -1, "the package was not deleted after the verified installation"
+        assert notes_exist(s), "no notes file after run 2"
+        close_at_step5(s)
+
+
+def make_package(build, folder, size):
+    """The stand-in setup padded to `size` bytes, then signed (the signature
+    covers the padding). The download tool writes to disk in blocks of
+    1 MiB, so a partial file needs a package of several."""
+    standin = build.fixture("setup_standin.exe")
+    build.require(standin)
+    with open(standin, "rb") as f:
+        program = f.read()
+    os.makedirs(folder, exist_ok=True)
+    unsigned = os.path.join(folder, "package.unsigned.exe")
+    with open(unsigned, "wb") as f:
+        f.write(program + random.Random(5).randbytes(max(0, size - len(program))))
+    signed = os.path.join(folder, "SQLEXPR_x64_CHS.exe")
+    ensure_pki().sign(unsigned, signed, "codesign")
+    os.remove(unsigned)
+    return signed
+
+
+def kill_wine_programs(s, exe):
+    """SIGKILLs, from the Linux side, every process of the scenario's prefix
+    that runs the Windows program `exe`; returns how many there were."""
+    prefix = os.path.realpath(s.prefix).encode()
+    killed = 0
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                env = f.read().split(b"\0")
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                args = f.read().split(b"\0")
+        except OSError:
+            continue
+        if not any(e.startswith(b"WINEPREFIX=") and os.path.realpath(e[11:]) == prefix for e in env):
+            continue
+        names = [a.replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower() for a in args[:2]]
+        if exe.lower().encode() in names:
+            try:
+                os.kill(int(pid), 9)
+                killed += 1
+            except ProcessLookupError:
+                pass
+    return killed
+
+
+def scenario_rerun_partial_download(ctx):
+    """Run 1's download is cut short by killing the download tool from
+    outside: the size check fails and the partial file stays. Run 2 in the
+    same folder continues it with a range request and installs; the package
+    it ran passed the signature check, so the continued file is byte-exact."""
+    with ctx.scenario(env={"STACKHOLD_SETUP_SECONDS": "0.5"}) as s:
+        package = make_package(ctx.build, os.path.join(s.workdir, "files"), 3 * MiB + 12345)
+        whole = os.path.getsize(package)
+        with HttpServer({PACKAGE_URI: File(package, rate=256 * 1024)}) as host, \
+                Nginx(ensure_pki(), service_answers={"default": "[%s]" % host.url(PACKAGE_URI)},
+                      workdir=os.path.join(s.workdir, "nginx")):
+            s.launch()
+            submit_defaults(s)
+            wait_until(lambda: size_of(s, PACKAGE) >= MiB, 30, what="the first MiB on disk")
+            assert kill_wine_programs(s, "wget.exe") >= 1, "no wget.exe to stop"
+            expect_box(s, PACKAGE_WRONG)
+            press_ok_and_expect_end(s)
+            partial = size_of(s, PACKAGE)
+            assert 0 < partial < whole, "run 1 left %d of %d bytes" % (partial, whole)
+            with open(package, "rb") as f, open(s.c_path(PACKAGE), "rb") as g:
+                assert g.read() == f.read(partial), "the partial file is not the package's beginning"
+            assert record(s, "setup.txt") is None, "setup ran on a partial package"
+            first = len(host.requests)
+
+            host.routes[PACKAGE_URI] = File(package)  # run 2 at full speed
+            launch_again(s)
+            submit_defaults(s)
+            expect_success(s)
+            second = [(r.method, r.headers.get("Range")) for r in host.requests[first:]]
+            assert second == [("HEAD", None), ("GET", "bytes=%d-" % partial)], "run 2 asked %r" % second
+            assert record(s, "setup.txt")[-1] == "result: installed"
+            assert size_of(s, PACKAGE) == -1, "the package was not deleted after the verified installation"
+            close_at_step5(s)
+
+
+# ---------------------------------------------------------------- the package's signature
+
+
+def unsigned(ctx, rig, path):
+    shutil.copyfile(ctx.build.fixture("setup_standin.exe"), path)
+
+
+def other_publisher(ctx, rig, path):
+    pass  # the rig signs with the other publisher's certificate
+
+
+def altered(ctx, rig, path):
+    # One byte of the signed program's code changed, the size kept: the
+    # size check passes, the signature's hash does not.
+    with open(path, "r+b") as f:
+        f.seek(0x1000)
+        byte = f.read(1)
+        f.seek(0x1000)
+        f.write(bytes([byte[0] ^ 0xFF]))
+
+
+# name: (signer of the rig, change to the served package, whether run 2 gets a good package)
+SIGNATURE_CASES = {
+    "unsigned": ("codesign", unsigned, False),
+    "other_publisher": ("othersign", other_publisher, False),
+    "altered": ("codesign", altered, True),
+}
+
+
+def refused_package(ctx, signer, spoil, then_repaired):
+    """A package of the right size whose signature is missing, another
+    publisher's, or broken: the message, the end, the package deleted, and
+    neither DISM nor setup ran. With `then_repaired` the host then serves
+    the good package: a second run fetches it whole (nothing of the refused
+    one is reused) and installs."""
+    with ctx.scenario(env={"STACKHOLD_SETUP_SECONDS": "0.5"}) as s, \
+            InstallRig(ctx.build, os.path.join(s.workdir, "rig"), signer=signer) as rig:
+        served = rig.package_path(PACKAGE_KEY)
+        good = served + ".good"
+        shutil.copyfile(served, good)
+        spoil(ctx, rig, served)
+        s.launch()
+        submit_defaults(s)
+        expect_box(s, PACKAGE_WRONG)
+        assert s.driver.texts().text("About1") != "文件下载完成", "step 3 was marked done"
+        press_ok_and_expect_end(s)
+        assert [r["method"] for r in rig.requests()] == ["GET", "HEAD", "GET"], rig.requests()
+        assert size_of(s, PACKAGE) == -1, "the refused package was not deleted"
+        assert os.path.isdir(s.c_path(PACKAGE_DIR))
+        assert record(s, "setup.txt") is None, "setup ran from a refused package"
+        assert record(s, "dism.txt") is None, "step 4 began after a refused package"
+        if not then_repaired:
+            return
+        first = len(rig.requests())
+        os.replace(good, served)
+        launch_again(s)
+        submit_defaults(s)
+        expect_success(s)
+        second = [(r["method"], r["range"]) for r in rig.requests()[first:]]
+        assert second == [("GET", None), ("HEAD", None), ("GET", None)], "run 2 asked %r" % second
+        close_at_step5(s)
+
+
+def _signature_scenario(name, case):
+    def scenario(ctx):
+        refused_package(ctx, *case)
+
+    scenario.__name__ = "scenario_signature_" + name
+    scenario.__doc__ = "The package is refused: %s." % name.replace("_", " ")
+    return scenario
+
+
+for _name, _case in SIGNATURE_CASES.items():
+    globals()["scenario_signature_" + _name] = _signature_scenario(_name, _case)
