@@ -176,7 +176,8 @@ def watch_transfer(s, timeout):
         pair = (t.text("About1"), t.text("About2"))
         if not seen or seen[-1] != pair:
             seen.append(pair)
-        if pair[0].startswith(PAST_TRANSFER) or not s.running():
+        # Step 4 begun, a message up, or the program gone: the transfer is over.
+        if pair[0].startswith(PAST_TRANSFER) or s.driver.msgbox(timeout=0, check=False)["ok"] or not s.running():
             log("status lines seen: %s" % " | ".join("%s / %s" % p for p in seen))
             return seen
         time.sleep(0.2)
