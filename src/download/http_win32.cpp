@@ -3,8 +3,8 @@
 #include "download/http.h"
 
 #include "platform/handles_win32.h"
+#include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
-#include "wizard/ui.h"
 
 #include <winhttp.h>
 
@@ -189,17 +189,6 @@ DWORD WINAPI HeadWorker(void* parameter) noexcept
     return 0;
 }
 
-// Waits for the worker, letting the window handle its events every 10 ms.
-bool WaitWhilePumping(HANDLE thread)
-{
-    for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &thread, FALSE, 10, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0) return true;
-        if (result == WAIT_FAILED) return false;
-        PumpEvents();
-    }
-}
-
 }  // namespace
 
 std::string HttpGet(const std::string& url) noexcept
@@ -244,7 +233,7 @@ int64_t GetRemoteFileSize(const std::string& url) noexcept
         return size;
     }
     int64_t size = 0;
-    if (WaitWhilePumping(thread.get())) size = job->size;
+    if (WaitPumpingEvents(thread.get())) size = job->size;
     Release(job);
     return size;
 }

@@ -13,34 +13,18 @@
 #include <oleauto.h>
 #include <wbemidl.h>
 
+#include "platform/com_win32.h"
 #include "platform/handles_win32.h"
 #include "platform/service_win32.h"
 #include "platform/text_win32.h"
 
 namespace {
 
-using UniqueBstr = Unique<BSTR, [](BSTR text) noexcept { ::SysFreeString(text); }>;
 using UniqueScHandle = Unique<SC_HANDLE, [](SC_HANDLE h) noexcept { ::CloseServiceHandle(h); }>;
 
 // WMI is slow to answer the first query after the system starts, but a
 // service that never answers must not hold the check for ever.
 constexpr long kWmiItemTimeoutMs = 60000;
-
-// The window initialises COM apartment-threaded before this runs; the call
-// below then only counts up and must be matched, like a first one.
-class ComApartment {
-public:
-    ComApartment() noexcept : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComApartment()
-    {
-        if (result_ == S_OK || result_ == S_FALSE) ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 WmiAnswer AskWmi(const std::wstring& name)
 {

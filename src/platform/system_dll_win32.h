@@ -12,18 +12,17 @@
 
 #include <string>
 
+#include "platform/paths_win32.h"
+
 // The module, or null when it cannot be loaded. Callers keep it for the life
 // of the process. Not for use while the WOW64 redirection is switched off: a
 // 32-bit program would then be handed the 64-bit DLL.
 inline HMODULE LoadSystemDll(const wchar_t* fileName) noexcept
 {
     try {
-        wchar_t folder[MAX_PATH];
-        const UINT n = ::GetSystemDirectoryW(folder, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) return nullptr;
-        std::wstring path(folder, n);
-        path += L'\\';
-        path += fileName;
+        const std::wstring folder = SystemFolder();
+        if (folder.empty()) return nullptr;
+        const std::wstring path = folder + L'\\' + fileName;
         // Its own dependencies are then looked for beside it, not beside us.
         return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     } catch (...) {

@@ -8,44 +8,13 @@
 #include <vector>
 
 #include "platform/handles_win32.h"
+#include "platform/paths_win32.h"
 #include "platform/text_win32.h"
 
 namespace {
 
 // The longest path the shell can hand back (extended-length form).
 constexpr DWORD kLongPathChars = 32768;
-
-std::wstring SystemDirectory()
-{
-    std::wstring dir(MAX_PATH, L'\0');
-    UINT n = ::GetSystemDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
-    if (n >= dir.size()) {
-        dir.resize(n);
-        n = ::GetSystemDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
-    }
-    if (n == 0 || n >= dir.size()) return {};
-    dir.resize(n);
-    return dir;
-}
-
-std::wstring WindowsDirectory()
-{
-    std::wstring dir(MAX_PATH, L'\0');
-    UINT n = ::GetWindowsDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
-    if (n >= dir.size()) {
-        dir.resize(n);
-        n = ::GetWindowsDirectoryW(dir.data(), static_cast<UINT>(dir.size()));
-    }
-    if (n == 0 || n >= dir.size()) return {};
-    dir.resize(n);
-    return dir;
-}
-
-bool IsFile(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Notepad by its full path in the system folder rather than found on the
 // search path, whose first entry is the program's own folder (often a
@@ -56,11 +25,11 @@ std::wstring NotepadPath()
 {
     BOOL wow64 = FALSE;
     if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) {
-        const std::wstring windowsDir = WindowsDirectory();
+        const std::wstring windowsDir = WindowsFolder();
         const std::wstring native = windowsDir + L"\\Sysnative\\notepad.exe";
-        if (!windowsDir.empty() && IsFile(native)) return native;
+        if (!windowsDir.empty() && IsExistingFile(native)) return native;
     }
-    const std::wstring systemDir = SystemDirectory();
+    const std::wstring systemDir = SystemFolder();
     return systemDir.empty() ? std::wstring() : systemDir + L"\\notepad.exe";
 }
 

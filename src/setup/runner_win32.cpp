@@ -1,6 +1,8 @@
 #include "setup/runner.h"
 
 #include "platform/handles_win32.h"
+#include "platform/paths_win32.h"
+#include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
 #include "wizard/ui.h"
 
@@ -63,20 +65,10 @@ bool IsBatchName(const std::wstring& program)
     return EndsWithNoCase(program, L".bat") || EndsWithNoCase(program, L".cmd");
 }
 
-bool IsExistingFile(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 std::wstring CommandInterpreterPath()
 {
-    wchar_t dir[MAX_PATH];
-    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return {};
-    std::wstring path(dir, n);
-    if (path.back() != L'\\') path += L'\\';
-    return path + L"cmd.exe";
+    const std::wstring system = SystemFolder();
+    return system.empty() ? std::wstring() : system + L"\\cmd.exe";
 }
 
 bool IsFullPath(const std::wstring& path)
@@ -146,18 +138,6 @@ UniqueHandle StartHidden(const StartPlan& plan)
     return UniqueHandle{info.hProcess};
 }
 
-// Waits for the process handle to become signalled, letting the window
-// handle its events every 10 ms; an exit code of 259 (STILL_ACTIVE) is
-// never mistaken for a running process.
-void WaitWhilePumping(HANDLE process)
-{
-    for (;;) {
-        const DWORD result = MsgWaitForMultipleObjects(1, &process, FALSE, 10, QS_ALLINPUT);
-        if (result == WAIT_OBJECT_0 || result == WAIT_FAILED) return;
-        PumpEvents();
-    }
-}
-
 }  // namespace
 
 void RunAndWait(const std::string& commandLine) noexcept
@@ -170,7 +150,9 @@ void RunAndWait(const std::string& commandLine) noexcept
             PumpEvents();
             return;
         }
-        WaitWhilePumping(process.get());
+        // The end is the handle becoming signalled: an exit code of 259
+        // (STILL_ACTIVE) is never mistaken for a running process.
+        WaitPumpingEvents(process.get());
     } catch (...) {
         // Out of memory while building the command line: nothing was started.
     }

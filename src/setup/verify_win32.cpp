@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "platform/com_win32.h"
 #include "platform/handles_win32.h"
 #include "platform/text_win32.h"
 
@@ -49,41 +50,6 @@ constexpr IID kIidAdoConnection = {
 constexpr long kAdOptionUnspecified = -1;
 constexpr LONG kCommandTimeoutSeconds = 15;
 
-class Bstr {
-public:
-    explicit Bstr(const std::wstring& text) noexcept
-        : value_(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())))
-    {
-    }
-    ~Bstr() { ::SysFreeString(value_); }
-    Bstr(const Bstr&) = delete;
-    Bstr& operator=(const Bstr&) = delete;
-    BSTR get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != nullptr; }
-
-private:
-    BSTR value_;
-};
-
-// Balances a CoInitializeEx that succeeded; a thread already in another
-// apartment model keeps it, and COM still works there.
-class ComApartment {
-public:
-    ComApartment() noexcept
-        : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
-    {
-    }
-    ~ComApartment()
-    {
-        if (ok_) ::CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool ok_;
-};
-
 bool OpenAndClose() noexcept
 {
     ComPtr<ado::Connection> connection;
@@ -99,8 +65,8 @@ bool OpenAndClose() noexcept
     } catch (...) {
         return false;
     }
-    Bstr connectionString(text);
-    Bstr empty(std::wstring{});
+    const UniqueBstr connectionString = MakeBstr(text);
+    const UniqueBstr empty = MakeBstr(std::wstring{});
     if (!connectionString || !empty) return false;
     if (FAILED(connection->Open(connectionString.get(), empty.get(), empty.get(),
                                 kAdOptionUnspecified)))

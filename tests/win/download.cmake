@@ -2,9 +2,11 @@
 # the HTTP client and the signature check.
 set(dl_src ${CMAKE_SOURCE_DIR}/src)
 set(dl_here ${CMAKE_CURRENT_LIST_DIR})
+# The waits that keep the window's events flowing, with the test's pump.
+set(dl_pumping ${dl_src}/platform/pump_wait_win32.cpp ${dl_here}/test_pump.cpp)
 
 stackhold_win_test(runner
-  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/setup/runner_win32.cpp
+  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/setup/runner_win32.cpp ${dl_pumping}
           ${dl_src}/platform/text_win32.cpp
   TIMEOUT 120)
 add_dependencies(runner childprog)
@@ -21,21 +23,16 @@ add_dependencies(kill_process childprog)
 set(dl_servers python3 ${dl_here}/download_servers.py
     --source ${CMAKE_SOURCE_DIR} --build ${CMAKE_BINARY_DIR})
 
-stackhold_win_test(http
-  SOURCES ${dl_here}/test_http.cpp ${dl_src}/download/http_win32.cpp
-          ${dl_src}/platform/text_win32.cpp
-  WRAPPER ${dl_servers} --http --timeout 170 --
-  TIMEOUT 180)
-add_dependencies(http certtool)
-
-# A silent server costs one receive limit (30 s) per request: kept apart so it
-# runs beside the other tests.
-stackhold_win_test(http_timeouts
-  SOURCES ${dl_here}/test_http_timeouts.cpp ${dl_src}/download/http_win32.cpp
-          ${dl_src}/platform/text_win32.cpp
-  WRAPPER ${dl_servers} --http --timeout 170 --
-  TIMEOUT 180)
-add_dependencies(http_timeouts certtool)
+# http_timeouts: a silent server costs one receive limit (30 s) per request,
+# kept apart from http so that it runs beside the other tests.
+foreach(t http http_timeouts)
+  stackhold_win_test(${t}
+    SOURCES ${dl_here}/test_${t}.cpp ${dl_src}/download/http_win32.cpp ${dl_pumping}
+            ${dl_src}/platform/text_win32.cpp
+    WRAPPER ${dl_servers} --http --timeout 170 --
+    TIMEOUT 180)
+  add_dependencies(${t} certtool)
+endforeach()
 
 stackhold_win_test(signature
   SOURCES ${dl_here}/test_signature.cpp ${dl_src}/download/signature_win32.cpp

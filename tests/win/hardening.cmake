@@ -26,7 +26,9 @@ endif()
 
 # The service request ends on a body trickled out for ever.
 stackhold_win_test(http_trickle
-  SOURCES ${hardening_here}/test_http_trickle.cpp ${CMAKE_SOURCE_DIR}/src/download/http_win32.cpp
+  SOURCES ${hardening_here}/test_http_trickle.cpp ${hardening_here}/test_pump.cpp
+          ${CMAKE_SOURCE_DIR}/src/download/http_win32.cpp
+          ${CMAKE_SOURCE_DIR}/src/platform/pump_wait_win32.cpp
           ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
   WRAPPER python3 ${hardening_here}/trickle_server.py --timeout 150 --
   TIMEOUT 180)

@@ -43,3 +43,9 @@ add_test(NAME win.envcheck_version_switch
   COMMAND python3 ${platform_tests}/version_switch.py ${CMAKE_CROSSCOMPILING_EMULATOR}
           $<TARGET_FILE:envcheck_version>)
 set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 660 LABELS win)
+
+# The pumping wait of the command runner and the HEAD request.
+stackhold_win_test(platform_pump_wait
+  SOURCES ${platform_tests}/test_pump_wait.cpp ${platform_tests}/test_pump.cpp
+          ${platform_src}/pump_wait_win32.cpp ${platform_src}/text_win32.cpp
+  TIMEOUT 60)

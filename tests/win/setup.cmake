@@ -2,7 +2,6 @@
 # SQL Server setup, DISM and the SQLOLEDB provider.
 set(setup_src ${CMAKE_SOURCE_DIR}/src/setup)
 set(setup_tests ${CMAKE_CURRENT_SOURCE_DIR})
-set(setup_fixtures_define STACKHOLD_FIXTURES_DIR="${CMAKE_BINARY_DIR}/fixtures")
 
 # The stand-ins, run with the installer's command lines. They create the
 # service MSSQLSERVER and the marker C:\stackhold-standin in the shared prefix
@@ -13,7 +12,6 @@ stackhold_win_test(setup_standins
   LIBS advapi32
   LOCKS mssqlserver-service
   TIMEOUT 180)
-target_compile_definitions(setup_standins PRIVATE ${setup_fixtures_define})
 add_dependencies(setup_standins setup_standin dism_standin)
 
 # Registers the stand-in provider in the shared prefix for a while: lock
@@ -23,7 +21,6 @@ stackhold_win_test(setup_verify
           ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
   LOCKS sqloledb mssqlserver-service
   TIMEOUT 120)
-target_compile_definitions(setup_verify PRIVATE ${setup_fixtures_define})
 add_dependencies(setup_verify oledb_standin setup_standin dism_standin)
 
 # The notes pieces under code page 936 (zh-CN), then the same program under a
@@ -38,7 +35,6 @@ stackhold_win_test(setup_notes
   WRAPPER env STACKHOLD_EXPECT_ACP=936 LANG_FOR_WINE=zh_CN.UTF-8
           python3 ${setup_tests}/setup_screen_prefix.py
   TIMEOUT 200)
-target_compile_definitions(setup_notes PRIVATE ${setup_fixtures_define})
 add_test(NAME win.setup_notes_c
   COMMAND env STACKHOLD_EXPECT_ACP=1252 LANG_FOR_WINE=C.UTF-8
           python3 ${setup_tests}/setup_screen_prefix.py

@@ -6,7 +6,9 @@
 #include <cmath>
 
 #include "platform/fs.h"
-#include "platform_test_util.h"
+#include "win_test_util.h"
+
+using namespace wintest;
 
 namespace {
 
@@ -24,7 +26,7 @@ bool MakeFolder(const std::string& path)
 
 TEST_CASE("DeleteFileIfExists removes files only and always answers true")
 {
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
 
     SUBCASE("nothing there: true, nothing made")
@@ -56,7 +58,7 @@ TEST_CASE("DeleteFileIfExists removes files only and always answers true")
 
 TEST_CASE("FileExists and FolderExists tell a file from a folder")
 {
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
     REQUIRE(WriteBytes(dir / "wget.exe", "MZ"));
     REQUIRE(MakeFolder(dir / "packages"));
@@ -85,7 +87,7 @@ TEST_CASE("FileExists and FolderExists tell a file from a folder")
 
 TEST_CASE("EnsureFolder creates one level and nothing else")
 {
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
 
     SUBCASE("an existing folder: true, its content untouched")
@@ -122,7 +124,7 @@ TEST_CASE("WriteTextFile writes the ANSI code page bytes and replaces the file")
 {
     // The expected bytes below are GBK: the test means nothing elsewhere.
     REQUIRE_MESSAGE(::GetACP() == 936, "the ANSI code page must be 936 (run with LANG=zh_CN.UTF-8)");
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
     const std::string path = dir / "SQL Server安装说明.txt";
 
@@ -162,7 +164,7 @@ TEST_CASE("WriteTextFile writes the ANSI code page bytes and replaces the file")
 
 TEST_CASE("WriteUtf8TextFile writes a byte-order mark and UTF-8")
 {
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
     const std::string path = dir / "notes.txt";
     REQUIRE(WriteBytes(path, std::string(100, 'x')));
@@ -198,7 +200,7 @@ TEST_CASE("TextFitsAnsiCodePage knows what code page 936 can hold")
 
 TEST_CASE("GetLocalFileSize measures the length of files only")
 {
-    ScratchFolder dir;
+    Scratch dir;
     REQUIRE(dir.ok());
     REQUIRE(WriteBytes(dir / "empty.bin", ""));
     REQUIRE(WriteBytes(dir / "five.bin", "12345"));

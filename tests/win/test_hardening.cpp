@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "download_test_util.h"
+#include "win_test_util.h"
 
-using namespace dltest;
+using namespace wintest;
 
 namespace {
 
@@ -56,37 +56,21 @@ struct PlantedFolder {
     {
         std::vector<std::string> loaded;
         for (const std::string& planted : names)
-            if (FileExists(dir / (planted + ".loaded"))) loaded.push_back(planted);
+            if (IsFile(dir / (planted + ".loaded"))) loaded.push_back(planted);
         return loaded;
     }
 };
 
 // The exit code, or -1 when it could not start, -2 when it had to be stopped.
+// A console program shares the test's console, so what it says shows in the
+// test's output.
 int RunBounded(const std::string& program, const std::string& arguments, DWORD limitMs,
                const std::string& currentDir)
 {
-    std::wstring commandLine = Utf8ToWide(Quoted(program) + " " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    PROCESS_INFORMATION info{};
-    const std::wstring dir = Utf8ToWide(currentDir);
-    if (!::CreateProcessW(Utf8ToWide(program).c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, dir.c_str(), &startup, &info))
-        return -1;
-    ::CloseHandle(info.hThread);
-    int result = -2;
-    if (::WaitForSingleObject(info.hProcess, limitMs) == WAIT_OBJECT_0) {
-        DWORD code = 0;
-        ::GetExitCodeProcess(info.hProcess, &code);
-        result = static_cast<int>(code);
-    } else {
-        ::TerminateProcess(info.hProcess, 1);
-        ::WaitForSingleObject(info.hProcess, 5000);
-    }
-    ::CloseHandle(info.hProcess);
-    return result;
+    const RunResult result = Run(Utf8ToWide(program), Utf8ToWide(Quoted(program) + " " + arguments),
+                                 limitMs, Utf8ToWide(currentDir), 0);
+    if (!result.started) return -1;
+    return result.timedOut ? -2 : static_cast<int>(result.exitCode);
 }
 
 // A local port that refuses connections: bound, then let go.
@@ -147,7 +131,7 @@ TEST_CASE("delay-loaded system DLLs come from the system folder, never from besi
         const std::string report = folder.dir / "report.txt";
         const int code = RunBounded(folder.program, std::string(c.mode) + " " + Quoted(report), 30000,
                                     folder.dir / "");
-        const std::string bytes = ReadFileBytes(report);
+        const std::string bytes = ReadBytes(report);
         const std::wstring where(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
         CAPTURE(WideToUtf8(where));
         CHECK(code == c.exitCode);

@@ -5,21 +5,11 @@
 #include <doctest/doctest.h>
 
 #include "download/http.h"
-#include "download_test_util.h"
-#include "wizard/ui.h"
+#include "win_test_util.h"
 
 #include <cstdlib>
 
-using namespace dltest;
-
-void PumpEvents() noexcept
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
+using namespace wintest;
 
 namespace {
 

@@ -4,12 +4,9 @@
 #include <doctest/doctest.h>
 
 #include "download/http.h"
-#include "download_test_util.h"
-#include "wizard/ui.h"
+#include "win_test_util.h"
 
-using namespace dltest;
-
-void PumpEvents() noexcept {}
+using namespace wintest;
 
 TEST_CASE("HttpGet gives up on a body that never ends and tries again")
 {

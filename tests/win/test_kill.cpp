@@ -4,13 +4,13 @@
 #include <doctest/doctest.h>
 
 #include "download/kill.h"
-#include "download_test_util.h"
+#include "win_test_util.h"
 
 #include <tlhelp32.h>
 
 #include <vector>
 
-using namespace dltest;
+using namespace wintest;
 
 namespace {
 
@@ -69,7 +69,7 @@ bool WaitUntilListed(const wchar_t* exeName, int count)
 bool WaitUntilExists(const std::string& path)
 {
     for (int i = 0; i < 200; ++i) {
-        if (FileExists(path)) return true;
+        if (IsFile(path)) return true;
         Sleep(50);
     }
     return false;

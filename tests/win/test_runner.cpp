@@ -4,21 +4,10 @@
 // second wait from inside the first.
 #include <doctest/doctest.h>
 
-#include "download_test_util.h"
 #include "setup/runner.h"
-#include "wizard/ui.h"
+#include "win_test_util.h"
 
-using namespace dltest;
-
-// The window's event pump, as the installer's window provides it.
-void PumpEvents() noexcept
-{
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
+using namespace wintest;
 
 namespace {
 
@@ -41,7 +30,7 @@ TEST_CASE("RunAndWait waits for the child's end while the timer ticks")
     CHECK(seconds >= 1.9);
     CHECK(seconds < 10.0);
     // The child wrote its file as its last act: the wait lasted to its end.
-    CHECK(ReadFileBytes(done) == "finished");
+    CHECK(ReadBytes(done) == "finished");
     // 2 s at 100 ms a tick: the events were dispatched throughout the wait.
     CHECK(window.ticks() >= 5);
 }
@@ -52,7 +41,7 @@ TEST_CASE("RunAndWait starts the child with a hidden window")
     REQUIRE(dir.ok());
     const std::string show = dir / "show.txt";
     RunAndWait(Child("--show " + Quoted(show)));
-    CHECK(ReadFileBytes(show) == "flags=" + std::to_string(STARTF_USESHOWWINDOW) +
+    CHECK(ReadBytes(show) == "flags=" + std::to_string(STARTF_USESHOWWINDOW) +
                                      " show=" + std::to_string(SW_HIDE));
 }
 
@@ -112,12 +101,12 @@ TEST_CASE("RunAndWait runs batch files through the command interpreter")
         const std::string file = c.file;
         CAPTURE(file);
         const std::string script = folder + "\\" + c.file;
-        REQUIRE(WriteFileBytes(script, body));
+        REQUIRE(WriteBytes(script, body));
         DeleteFileW(Utf8ToWide(out).c_str());
         Stopwatch clock;
         RunAndWait((c.quotePath ? Quoted(script) : script) + c.arguments);
         const double seconds = clock.Seconds();
-        CHECK(ReadFileBytes(out) == c.expected);
+        CHECK(ReadBytes(out) == c.expected);
         CHECK(seconds >= 0.7);
         CHECK(seconds < 10.0);
         DeleteFileW(Utf8ToWide(script).c_str());
@@ -159,12 +148,12 @@ TEST_CASE("A RunAndWait from inside a wait returns at once and starts nothing")
     REQUIRE(probe.seconds >= 0);  // the handler ran during the outer wait
     CHECK(probe.seconds < 0.5);
     Sleep(500);
-    CHECK_FALSE(FileExists(nested));
+    CHECK_FALSE(IsFile(nested));
 
     // The wait is over: the next call runs normally again.
     window.onTick = nullptr;
     RunAndWait(probe.command);
-    CHECK(ReadFileBytes(nested) == "started");
+    CHECK(ReadBytes(nested) == "started");
 }
 
 TEST_CASE("RunAndWait runs the very file a full path names")
@@ -180,9 +169,9 @@ TEST_CASE("RunAndWait runs the very file a full path names")
     // the program to start, the file itself runs on both.
     const std::string program = dir / "package";
     REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(program).c_str(), FALSE));
-    REQUIRE(WriteFileBytes(program + ".exe", "not a program"));
+    REQUIRE(WriteBytes(program + ".exe", "not a program"));
     RunAndWait(Quoted(program) + " --write " + Quoted(out) + " ran");
-    CHECK(ReadFileBytes(out) == "ran");
+    CHECK(ReadBytes(out) == "ran");
 
     // An unquoted path with blanks starts nothing, rather than the program
     // the part before the first blank names: here "run.exe", which would
@@ -193,5 +182,5 @@ TEST_CASE("RunAndWait runs the very file a full path names")
     REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(dir / "run.exe").c_str(), FALSE));
     DeleteFileW(Utf8ToWide(out).c_str());
     RunAndWait(folder + "\\child.exe --write " + Quoted(out) + " decoy");
-    CHECK(ReadFileBytes(out) == "<missing>");
+    CHECK(ReadBytes(out) == "<missing>");
 }

@@ -16,9 +16,9 @@
 
 #include "platform/fs.h"
 #include "setup/notes.h"
-#include "win/setup_test_util.h"
+#include "win_test_util.h"
 
-using namespace setup_test;
+using namespace wintest;
 
 namespace {
 
@@ -38,18 +38,6 @@ NotesFields SampleFields()
     f.siteUrl = "http://www.corvane.com/";
     f.dateTime = "2024/5/6 7:08:09";
     return f;
-}
-
-std::string Hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (const unsigned char b : bytes) {
-        if (!hex.empty()) hex += ' ';
-        hex += digits[b >> 4];
-        hex += digits[b & 15];
-    }
-    return hex;
 }
 
 std::wstring Decode(UINT codePage, const std::string& bytes)
@@ -187,7 +175,7 @@ TEST_CASE("LocalDateTimeText is the local date and time in the locale's short da
 TEST_CASE("the notes' bytes: ANSI GBK under code page 936, else UTF-8 with a byte-order mark")
 {
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     const std::string notes = ComposeInstallationNotes(SampleFields());
     const std::string path = WideToUtf8(scratch / Utf8ToWide(kNotesFileName));
 
@@ -196,7 +184,7 @@ TEST_CASE("the notes' bytes: ANSI GBK under code page 936, else UTF-8 with a byt
         WriteTextFile(path, notes);
         const std::string bytes = ReadBytes(Utf8ToWide(path));
         // No byte-order mark; "欢迎使用【Corvane·Stackhold】" in GBK.
-        CHECK(Hex(bytes.substr(0, 28)) ==
+        CHECK(ToHex(bytes.substr(0, 28)) ==
               "bb b6 d3 ad ca b9 d3 c3 a1 be 43 6f 72 76 61 6e 65 a1 a4 53 74 61 63 6b 68 6f 6c "
               "64");
         // Every character came through: the bytes read back as the text.
@@ -216,7 +204,7 @@ TEST_CASE("the notes' bytes: ANSI GBK under code page 936, else UTF-8 with a byt
 TEST_CASE("OpenInstallationNotes starts Notepad minimized on the file and does not wait")
 {
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     const std::wstring folder = scratch / L"桌面 folder";
     REQUIRE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::string path = WideToUtf8(folder + L"\\" + Utf8ToWide(kNotesFileName));

@@ -13,6 +13,7 @@
 #include "wizard/main_form.h"
 
 using namespace setup_test;
+using namespace wintest;
 
 namespace {
 
@@ -49,7 +50,7 @@ SetupRun RunSetup(const Scratch& scratch, const std::wstring& commandLine,
                  {L"STACKHOLD_SETUP_SECONDS", seconds},
                  {L"STACKHOLD_SETUP_MODE", *mode ? mode : nullptr}};
     SetupRun run;
-    run.result = Run(Fixture(L"setup_standin.exe"), commandLine);
+    run.result = Run(FixturePath(L"setup_standin.exe"), commandLine);
     run.record = SplitLines(ReadBytes(scratch / L"record\\setup.txt"));
     return run;
 }
@@ -65,7 +66,7 @@ TEST_CASE("the stand-in setup takes the installer's command line and installs")
 {
     InstanceCleanup cleanup;
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     const std::wstring dataDir = scratch / L"数据 目录\\Data Dir\\SQL Server";
     const std::wstring line = InstallerLine(dataDir, L"Ab3defGh4k");
 
@@ -121,7 +122,7 @@ TEST_CASE("the stand-in setup accepts the command line the installer builds")
 {
     InstanceCleanup cleanup;
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     InstallState state;
     state.PackageDir = "C:\\Program Files\\工具\\packages";
     state.PackageFileName = "SQLEXPR_x86_CHS.exe";
@@ -162,7 +163,7 @@ TEST_CASE("the stand-in setup refuses what setup refuses and installs nothing")
         CAPTURE(c.what);
         InstanceCleanup cleanup;
         Scratch scratch;
-        REQUIRE(!scratch.path().empty());
+        REQUIRE(scratch.ok());
         const std::wstring dataDir = scratch / L"Data Dir\\Data";
         auto withDir = [&](std::wstring text) {
             const size_t at = text.find(L"@DIR@");
@@ -198,7 +199,7 @@ TEST_CASE("the stand-in setup's password rule: 8 characters of three kinds")
         CAPTURE(WideToUtf8(c.password));
         InstanceCleanup cleanup;
         Scratch scratch;
-        REQUIRE(!scratch.path().empty());
+        REQUIRE(scratch.ok());
         const SetupRun run = RunSetup(scratch, InstallerLine(scratch / L"data", c.password));
         CHECK((run.result.exitCode == 0) == c.accepted);
         CHECK(IsFile(kMarkerPath) == c.accepted);
@@ -246,9 +247,9 @@ TEST_CASE("the stand-in setup's failure modes")
 TEST_CASE("the stand-in DISM records each call and answers the exit code it is given")
 {
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     const std::wstring record = scratch / L"record";
-    const std::wstring dism = Fixture(L"dism.exe");
+    const std::wstring dism = FixturePath(L"dism.exe");
     const std::wstring line =
         L"c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
         L"/FeatureName:NetFx3 /FeatureName:IIS-NetFxExtensibility "

@@ -12,6 +12,7 @@
 #include "win/setup_test_util.h"
 
 using namespace setup_test;
+using namespace wintest;
 
 namespace {
 
@@ -25,7 +26,7 @@ bool ProviderRegistered()
 // the object lives; the registration is removed again when it goes.
 class StandInProvider {
 public:
-    StandInProvider() : module_(::LoadLibraryW(Fixture(L"sqloledb_standin.dll").c_str())) {}
+    StandInProvider() : module_(::LoadLibraryW(FixturePath(L"sqloledb_standin.dll").c_str())) {}
     ~StandInProvider()
     {
         Unregister();
@@ -161,7 +162,7 @@ TEST_CASE("stand-ins installed: DISM in the system folder, setup, then the conne
           doctest::skip())
 {
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()},
                  {L"STACKHOLD_SETUP_SECONDS", L"0"}};
 
@@ -184,7 +185,7 @@ TEST_CASE("stand-ins installed: DISM in the system folder, setup, then the conne
         L"/SQLSYSADMINACCOUNTS=\"BUILTIN\\ADMINISTRATORS\" /ENABLERANU=1 "
         L"/AGTSVCACCOUNT=\"NT AUTHORITY\\SYSTEM\" /TCPENABLED=1 /ERRORREPORTING=1 "
         L"/IACCEPTSQLSERVERLICENSETERMS";
-    const RunResult s = Run(Fixture(L"setup_standin.exe"), setupLine);
+    const RunResult s = Run(FixturePath(L"setup_standin.exe"), setupLine);
     CHECK(s.exitCode == 0);
     CHECK(TestSqlConnection());
 }
@@ -199,7 +200,7 @@ TEST_CASE("stand-ins removed: no provider and Wine's own DISM" * doctest::skip()
     CHECK_FALSE(TestSqlConnection());
 
     Scratch scratch;
-    REQUIRE(!scratch.path().empty());
+    REQUIRE(scratch.ok());
     EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()}};
     wchar_t system[MAX_PATH];
     REQUIRE(::GetSystemDirectoryW(system, MAX_PATH) > 0);

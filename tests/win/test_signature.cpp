@@ -4,9 +4,9 @@
 #include <doctest/doctest.h>
 
 #include "download/signature.h"
-#include "download_test_util.h"
+#include "win_test_util.h"
 
-using namespace dltest;
+using namespace wintest;
 
 namespace {
 

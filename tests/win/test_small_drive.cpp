@@ -5,21 +5,17 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 
 #include "platform/fs.h"
 #include "platform/text_win32.h"
+#include "win_test_util.h"
+
+using namespace wintest;
 
 namespace {
 
 constexpr int64_t kMiB = 1 << 20;
-
-std::string SmallDrive()
-{
-    const char* drive = std::getenv("STACKHOLD_SMALL_DRIVE");
-    return drive ? drive : "";
-}
 
 // Writes real bytes (not a sparse length): only written pages take space.
 bool FillFile(const std::string& path, int64_t size)
@@ -43,7 +39,7 @@ bool FillFile(const std::string& path, int64_t size)
 
 TEST_CASE("GetDriveFreeSpace of a 16 MiB drive, halves rounded to even")
 {
-    const std::string drive = SmallDrive();
+    const std::string drive = Env("STACKHOLD_SMALL_DRIVE");
     REQUIRE_MESSAGE(!drive.empty(), "run through small_drive.py, which sets STACKHOLD_SMALL_DRIVE");
     const std::string fill = drive + "\\fill.bin";
 
