@@ -16,6 +16,7 @@ import subprocess
 import sys
 import time
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from private_prefix import private_prefix  # noqa: E402
 

@@ -12,6 +12,7 @@ processes. Bounded in time; the prefix and everything in it are removed after.
 import os
 import sys
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from private_prefix import clean_up_on_termination, private_prefix, run  # noqa: E402
 

@@ -47,10 +47,12 @@ def private_prefix(emulator):
         yield root, dict(os.environ, STACKHOLD_WINEPREFIX=root)
     finally:
         kill_env = dict(os.environ, WINEPREFIX=root)
-        subprocess.run(["wineserver", "-k"], env=kill_env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=kill_env, timeout=30,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for command in (["wineserver", "-k"], ["wineserver", "-w"]):
+            try:
+                subprocess.run(command, env=kill_env, timeout=30, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+            except subprocess.TimeoutExpired:
+                pass  # the prefix goes all the same
         shutil.rmtree(root, ignore_errors=True)
 
 

@@ -13,38 +13,24 @@ wineserver and every program left in it are removed afterwards.
 Usage (as the WRAPPER of a test): setup_screen_prefix.py EMULATOR PROGRAM [ARGS]
 """
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 
-COPIED = ("system.reg", "user.reg", "userdef.reg", ".update-timestamp", ".stackhold-ready")
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from private_prefix import clean_up_on_termination, private_prefix  # noqa: E402
+
 TIMEOUT = 150
 
 
-def shared_prefix(emulator):
-    scripts = os.path.dirname(os.path.abspath(emulator))
-    done = subprocess.run([os.path.join(scripts, "wine-prefix.sh")], stdout=subprocess.PIPE,
-                          text=True, timeout=900, check=True)
-    return done.stdout.strip()
-
-
 def main():
+    clean_up_on_termination()
     if len(sys.argv) < 3:
         print(__doc__, file=sys.stderr)
         return 2
     emulator, program = sys.argv[1], sys.argv[2:]
-    shared = shared_prefix(emulator)
-    root = tempfile.mkdtemp(prefix="stackhold-screen-")
-    env = dict(os.environ, STACKHOLD_WINEPREFIX=root)
-    try:
-        for name in COPIED:
-            shutil.copy2(os.path.join(shared, name), root)
-        devices = os.path.join(root, "dosdevices")
-        os.mkdir(devices)
-        os.symlink(os.path.join(shared, "drive_c"), os.path.join(devices, "c:"))
-        os.symlink("/", os.path.join(devices, "z:"))
+    with private_prefix(emulator) as (_, env):
         # A session of its own, so that a timeout ends Xvfb and Wine with it.
         child = subprocess.Popen(["xvfb-run", "-a", emulator] + program, env=env,
                                  start_new_session=True)
@@ -63,15 +49,6 @@ def main():
                 except subprocess.TimeoutExpired:
                     pass
             return 1
-    finally:
-        kill_env = dict(os.environ, WINEPREFIX=root)
-        for command in (["wineserver", "-k"], ["wineserver", "-w"]):
-            try:
-                subprocess.run(command, env=kill_env, timeout=30, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-            except subprocess.TimeoutExpired:
-                pass
-        shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

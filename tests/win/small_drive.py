@@ -9,6 +9,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 from private_prefix import clean_up_on_termination, private_prefix, run
 
 SKIP = 77
