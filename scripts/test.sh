@@ -56,6 +56,17 @@ if ! step "prerequisites" "" 900 bash scripts/prereqs.sh; then
   exit 1
 fi
 step "Wine prefix" "" 600 bash scripts/wine-prefix.sh
+# Keep one wineserver with Wine's own services running for the whole run,
+# started with nothing attached: otherwise the first test program of each
+# fresh wineserver starts those services, they inherit its output pipes and
+# ctest waits on them long after the test has ended.
+if prefix=$(bash scripts/wine-prefix.sh 2>/dev/null); then
+  export WINEPREFIX=$prefix
+  WINEDEBUG=-all wineserver -p >/dev/null 2>&1 </dev/null || true
+  WINEDEBUG=-all timeout 120 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+  trap 'WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true' EXIT
+  unset WINEPREFIX
+fi
 for preset in native win64 win32; do
   step "build $preset" "" 1200 \
     bash -c 'cmake --preset "$0" && cmake --build --preset "$0" -j2' "$preset" || broken[$preset]=1
