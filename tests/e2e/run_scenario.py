@@ -48,9 +48,9 @@ def scenario_functions():
     for file in sorted(os.listdir(folder)):
         if not file.endswith(".py") or file.startswith("_"):
             continue
-        spec = importlib.util.spec_from_file_location("scenarios." + file[:-3], os.path.join(folder, file))
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
+        module_source = importlib.util.spec_from_file_location("scenarios." + file[:-3], os.path.join(folder, file))
+        module = importlib.util.module_from_spec(module_source)
+        module_source.loader.exec_module(module)
         for attr in dir(module):
             if attr.startswith("scenario_"):
                 found[attr[len("scenario_"):]] = getattr(module, attr)

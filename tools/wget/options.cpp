@@ -10,14 +10,14 @@ namespace {
 enum class Id { Continue, Prefix, Output, Tries, Timeout, DnsTimeout, ConnectTimeout, ReadTimeout,
                 WaitRetry, Quiet, Help, Version };
 
-struct Spec {
+struct OptionInfo {
     std::string_view longName;
     char shortName;  // 0: long form only
     bool takesValue;
     Id id;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr OptionInfo kOptions[] = {
     {"continue", 'c', false, Id::Continue},
     {"directory-prefix", 'P', true, Id::Prefix},
     {"output-document", 'O', true, Id::Output},
@@ -32,20 +32,20 @@ constexpr Spec kSpecs[] = {
     {"version", 'V', false, Id::Version},
 };
 
-const Spec* FindShort(char c)
+const OptionInfo* FindShort(char c)
 {
-    for (const Spec& s : kSpecs)
+    for (const OptionInfo& s : kOptions)
         if (s.shortName == c) return &s;
     return nullptr;
 }
 
 // getopt_long's rule: an exact name wins, otherwise a prefix must be unique.
-const Spec* FindLong(std::string_view name, std::string& error)
+const OptionInfo* FindLong(std::string_view name, std::string& error)
 {
-    const Spec* found = nullptr;
+    const OptionInfo* found = nullptr;
     int matches = 0;
     std::string candidates;
-    for (const Spec& s : kSpecs) {
+    for (const OptionInfo& s : kOptions) {
         if (s.longName == name) return &s;
         if (!name.empty() && s.longName.substr(0, name.size()) == name) {
             found = &s;
@@ -99,12 +99,12 @@ int ToMilliseconds(double seconds)
 }
 
 // Applies one option; false with error set when its value is unusable.
-bool Apply(const Spec& spec, const std::string& value, ParseResult& result, std::string& error)
+bool Apply(const OptionInfo& option, const std::string& value, ParseResult& result, std::string& error)
 {
     Options& o = result.options;
     double seconds = 0;
-    const std::string shown = "--" + std::string(spec.longName);
-    switch (spec.id) {
+    const std::string shown = "--" + std::string(option.longName);
+    switch (option.id) {
     case Id::Continue: o.continueFile = true; return true;
     case Id::Quiet: o.quiet = true; return true;
     case Id::Help: result.action = ParseAction::Help; return true;
@@ -126,9 +126,9 @@ bool Apply(const Spec& spec, const std::string& value, ParseResult& result, std:
     case Id::ReadTimeout:
         if (ParseSeconds(value, seconds)) {
             const int ms = ToMilliseconds(seconds);
-            if (spec.id == Id::Timeout || spec.id == Id::DnsTimeout) o.dnsTimeoutMs = ms;
-            if (spec.id == Id::Timeout || spec.id == Id::ConnectTimeout) o.connectTimeoutMs = ms;
-            if (spec.id == Id::Timeout || spec.id == Id::ReadTimeout) o.readTimeoutMs = ms;
+            if (option.id == Id::Timeout || option.id == Id::DnsTimeout) o.dnsTimeoutMs = ms;
+            if (option.id == Id::Timeout || option.id == Id::ConnectTimeout) o.connectTimeoutMs = ms;
+            if (option.id == Id::Timeout || option.id == Id::ReadTimeout) o.readTimeoutMs = ms;
             return true;
         }
         break;
@@ -166,17 +166,17 @@ ParseResult ParseArguments(const std::vector<std::string>& args)
         if (arg[1] == '-') {
             const std::size_t eq = arg.find('=');
             const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-            const Spec* spec = FindLong(name, error);
-            if (!spec) return Fail(error);
+            const OptionInfo* option = FindLong(name, error);
+            if (!option) return Fail(error);
             std::string value;
-            if (spec->takesValue) {
+            if (option->takesValue) {
                 if (eq != std::string::npos) value = arg.substr(eq + 1);
                 else if (i + 1 < args.size()) value = args[++i];
-                else return Fail("wget: 选项“--" + std::string(spec->longName) + "”需要一个参数");
+                else return Fail("wget: 选项“--" + std::string(option->longName) + "”需要一个参数");
             } else if (eq != std::string::npos) {
-                return Fail("wget: 选项“--" + std::string(spec->longName) + "”不允许有参数");
+                return Fail("wget: 选项“--" + std::string(option->longName) + "”不允许有参数");
             }
-            if (!Apply(*spec, value, result, error)) return Fail(error);
+            if (!Apply(*option, value, result, error)) return Fail(error);
             // GNU wget answers --help and --version as soon as it meets them.
             if (result.action != ParseAction::Run) return result;
             continue;
@@ -184,16 +184,16 @@ ParseResult ParseArguments(const std::vector<std::string>& args)
         // A cluster of short options; one that takes a value takes the rest
         // of the cluster, or the next argument when the cluster ends there.
         for (std::size_t k = 1; k < arg.size(); ++k) {
-            const Spec* spec = FindShort(arg[k]);
-            if (!spec) return Fail("wget: 无效选项 -- “" + arg.substr(k, 1) + "”");
+            const OptionInfo* option = FindShort(arg[k]);
+            if (!option) return Fail("wget: 无效选项 -- “" + arg.substr(k, 1) + "”");
             std::string value;
-            if (spec->takesValue) {
+            if (option->takesValue) {
                 if (k + 1 < arg.size()) value = arg.substr(k + 1);
                 else if (i + 1 < args.size()) value = args[++i];
                 else return Fail("wget: 选项需要一个参数 -- “" + arg.substr(k, 1) + "”");
                 k = arg.size();
             }
-            if (!Apply(*spec, value, result, error)) return Fail(error);
+            if (!Apply(*option, value, result, error)) return Fail(error);
             if (result.action != ParseAction::Run) return result;
         }
     }
