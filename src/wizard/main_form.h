@@ -134,5 +134,5 @@ public:
 private:
     std::vector<Control*> settingsPage();
     std::string packagePath() const;
-    void failAndEnd(const std::string& message);
+    [[noreturn]] void failAndEnd(const std::string& message);
 };
