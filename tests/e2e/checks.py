@@ -75,3 +75,27 @@ def title_glyph_problem(img, dpi):
 def check_title_glyphs(img, dpi):
     problem = title_glyph_problem(img, dpi)
     assert problem is None, problem
+
+
+# ------------------------------------------------------------ the step chain
+
+SUCCESS = "数据库安装成功！"
+
+
+def submit_defaults(s):
+    """Step 1 passes and the settings page opens; its defaults are submitted."""
+    d = s.driver
+    shown = d.wait_visible("Step2_Submit", True, timeout=30, check=False)
+    if not shown["ok"]:
+        box = d.msgbox(timeout=0, check=False)
+        raise AssertionError("no settings page: %s" % (box.get("text") if box["ok"] else shown))
+    d.click("Step2_Submit")
+
+
+def expect_success(s, timeout=60):
+    """The run reaches the success text; otherwise says what it showed instead."""
+    d = s.driver
+    done = d.wait_text("About1", SUCCESS, timeout=timeout, check=False)
+    if not done["ok"]:
+        box = d.msgbox(timeout=0, check=False)
+        raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))

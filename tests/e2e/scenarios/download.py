@@ -17,7 +17,7 @@ import random
 import re
 import time
 
-from checks import check_bars
+from checks import check_bars, submit_defaults
 from harness import Body, File, HttpServer, Nginx, ensure_pki, log, wait_until
 from layout import APP_TITLE
 
@@ -130,16 +130,6 @@ def read(path):
 # ---------------------------------------------------------------- the window
 
 
-def submit(s):
-    """Step 1 passes, the settings page opens; the defaults are submitted."""
-    d = s.driver
-    shown = d.wait_visible("Step2_Submit", True, timeout=30, check=False)
-    if not shown["ok"]:
-        box = d.msgbox(timeout=0, check=False)
-        raise AssertionError("no settings page: %s" % (box.get("text") if box["ok"] else shown))
-    d.click("Step2_Submit")
-
-
 def expect_message(s, text):
     """The installer shows `text` in its OK-only box, titled with the
     program's name; after OK the program ends."""
@@ -227,7 +217,7 @@ def scenario_download_fresh(ctx):
         path, data = make_package(ctx.build, os.path.join(s.workdir, "pkg"), 5 * MiB + 300 * 1024, seed=1)
         with Rig(s, File(path, rate=720 * 1024)) as rig:
             s.launch()
-            submit(s)
+            submit_defaults(s)
             d = s.driver
             d.wait_text("About1", "已下载", timeout=30)
             img, t = s.window_image("downloading")
@@ -260,7 +250,7 @@ def scenario_download_complete(ctx):
             f.write(data)
         with Rig(s, File(path)) as rig:
             s.launch()
-            submit(s)
+            submit_defaults(s)
             expect_step4(s)
             asked = [r.method for r in rig.package_requests()]
             assert asked == ["HEAD"], "the package host saw %s" % asked
@@ -278,7 +268,7 @@ def scenario_download_partial(ctx):
             f.write(data[:half])
         with Rig(s, File(path, rate=1024 * 1024)) as rig:
             s.launch()
-            submit(s)
+            submit_defaults(s)
             seen = watch_transfer(s, timeout=40)
             check_entry_lines(seen)
             check_speed_lines(seen, len(data))
@@ -303,7 +293,7 @@ def scenario_download_wrong_size(ctx):
 
         with Rig(s, route) as rig:
             s.launch()
-            submit(s)
+            submit_defaults(s)
             expect_message(s, PACKAGE_WRONG)
             assert [r.method for r in rig.package_requests()] == ["HEAD", "GET"]
         assert read(s.c_path(PACKAGE)) == data, "the package was not left as it arrived"
@@ -315,7 +305,7 @@ def expect_address_refused(ctx, answer):
     and nothing fetched (the package folder is not even made)."""
     with ctx.scenario() as s, Rig(s, Body(b"never asked"), answer=answer) as rig:
         s.launch()
-        submit(s)
+        submit_defaults(s)
         expect_message(s, ADDRESS_FAILED)
         assert len(rig.service_requests()) == 1, rig.service_requests()
         assert rig.package_requests() == [], rig.package_requests()
@@ -340,7 +330,7 @@ def scenario_close_download(ctx):
         package = s.c_path(PACKAGE)
         with Rig(s, File(path, rate=320 * 1024)):
             s.launch()
-            submit(s)
+            submit_defaults(s)
             d = s.driver
             wait_until(lambda: file_size(package) > 0, 30, what="the first bytes of the package on disk")
             d.wait_text("About1", "已下载", timeout=5)

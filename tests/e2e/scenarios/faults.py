@@ -17,12 +17,12 @@ from harness import (Body, Cut, Drop, File, HarnessError, HttpServer, InstallRig
 from harness.nginx import kServiceLock, kServicePort
 from harness.mounts import Mounts
 from layout import APP_TITLE
+from checks import expect_success
 
 ADDRESS_FAILED = "非常抱歉，下载地址获取错误，请重试。"
 PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
 DOWNLOADING = "正在下载文件"
 INSTALLING = "正在安装数据库"
-SUCCESS = "数据库安装成功！"
 EDITION = "SQL Server 2012 Express (64位)"
 
 SERVICE_PATH = "/api/sqlserver.asp"
@@ -148,14 +148,6 @@ def expect_no_tool(s):
     assert not left, "wget.exe still runs (Linux ids %s)" % left
 
 
-def wait_success(s, timeout=40):
-    d = s.driver
-    done = d.wait_text("About1", SUCCESS, timeout=timeout, check=False)
-    if not done["ok"]:
-        box = d.msgbox(timeout=0, check=False)
-        raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))
-
-
 def close_after_success(s):
     s.driver.click("Label_Close")  # ends at once after step 5
     assert s.wait_exit(10) is not None, "still running after Label_Close in step 5"
@@ -254,7 +246,7 @@ def scenario_fault_gbk_answer(ctx):
         assert body.count(b"[") == 2 and body.count(b"]") == 3, body  # the fixture shows the trap
         rig.nginx.set_service_answers({("2012", "1"): body})
         start(s)
-        wait_success(s)
+        expect_success(s, timeout=40)
         assert [(r["method"], r["uri"]) for r in rig.requests()] == [
             ("GET", SERVICE_URI), ("HEAD", PACKAGE_PATH), ("GET", PACKAGE_PATH)], rig.requests()
         close_after_success(s)
@@ -316,7 +308,7 @@ def scenario_fault_cuts(ctx):
             assert ranges == [None] + ["bytes=%d-" % o for o in offsets], ranges
             assert uris(svc) == [("GET", SERVICE_URI)], uris(svc)
             assert [method for method, _ in uris(host)] == ["HEAD", "GET", "GET", "GET", "GET"], uris(host)
-            wait_success(s)
+            expect_success(s, timeout=40)
         assert not os.path.exists(path), "the package was not deleted after the verified installation"
         close_after_success(s)
         expect_no_tool(s)
@@ -368,7 +360,7 @@ def scenario_fault_tool_killed(ctx):
 
             # The next run asks only for the rest and installs.
             relaunch(s)
-            wait_success(s)
+            expect_success(s, timeout=40)
             second = gets(host)[1:]
             assert [r.headers.get("Range") for r in second] == ["bytes=%d-" % len(partial)], \
                 [(r.method, r.headers.get("Range")) for r in second]

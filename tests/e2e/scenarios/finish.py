@@ -17,7 +17,7 @@ import os
 import random
 import shutil
 
-from checks import check_bars
+from checks import check_bars, expect_success, submit_defaults
 from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, wait_until
 from layout import APP_TITLE, BAR_BLUE, place
 
@@ -30,7 +30,6 @@ NOTES = "SQL Server安装说明.txt"
 MiB = 1 << 20
 
 INSTALLING = "正在安装数据库"
-SUCCESS = "数据库安装成功！"
 FAILED = "数据库安装失败"
 FAILED_LINE = "非常抱歉，数据库安装失败，请重试"
 FAILED_BOX = "非常抱歉，数据库安装失败，请重试！"
@@ -68,16 +67,6 @@ def notes_exist(s):
     return os.path.exists(os.path.join(s.desktop(), NOTES))
 
 
-def submit_defaults(s):
-    """Step 1 passes and the settings page opens; its defaults are submitted."""
-    d = s.driver
-    shown = d.wait_visible("Step2_Submit", True, timeout=30, check=False)
-    if not shown["ok"]:
-        box = d.msgbox(timeout=0, check=False)
-        raise AssertionError("no settings page: %s" % (box.get("text") if box["ok"] else shown))
-    d.click("Step2_Submit")
-
-
 def expect_box(s, text, timeout=45):
     """The installer's OK-only message box with `text`, titled with the
     program's name; returns it unanswered."""
@@ -99,14 +88,6 @@ def press_ok_and_expect_end(s):
     code = s.wait_exit(10)
     assert code is not None, "the program runs on after its failure message"
     return code
-
-
-def expect_success(s, timeout=60):
-    d = s.driver
-    done = d.wait_text("About1", SUCCESS, timeout=timeout, check=False)
-    if not done["ok"]:
-        box = d.msgbox(timeout=0, check=False)
-        raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))
 
 
 def close_at_step5(s):

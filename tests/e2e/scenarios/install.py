@@ -4,11 +4,10 @@ window shows at the end, and what is left on the machine."""
 
 import os
 
-from checks import check_bars
+from checks import check_bars, expect_success, submit_defaults
 from harness import InstallRig
 from layout import BAR_BLUE, place
 
-SUCCESS = "数据库安装成功！"
 PASSWORD_LEAD = "恭喜，数据库安装成功，SA密码："
 NOTES = "SQL Server安装说明.txt"
 
@@ -31,12 +30,8 @@ def scenario_install(ctx):
     with ctx.scenario() as s, InstallRig(ctx.build, os.path.join(s.workdir, "rig")) as rig:
         s.launch()
         d = s.driver
-        d.wait_visible("Step2_Submit", True, timeout=20)
-        d.click("Step2_Submit")
-        done = d.wait_text("About1", SUCCESS, timeout=60, check=False)
-        if not done["ok"]:
-            box = d.msgbox(timeout=0, check=False)
-            raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))
+        submit_defaults(s)
+        expect_success(s)
 
         t = d.texts()
         status = t.text("About2")
