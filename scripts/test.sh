@@ -22,6 +22,12 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${STACKHOLD_TEST_JOBS:-4}
+# A test that fails is run once more before it counts as failed: Wine under
+# Xvfb on a loaded machine now and then loses a window message or a paint.
+# A real fault fails both times; every rerun shows in the log. Set
+# STACKHOLD_TEST_RETRY=0 to see every first failure as final.
+retry="--repeat until-pass:2"
+[ "${STACKHOLD_TEST_RETRY:-1}" = 0 ] && retry=""
 started=$(date +%s)
 summary=()
 failed=0
@@ -73,12 +79,12 @@ for preset in native win64 win32; do
     bash -c 'cmake --preset "$0" && cmake --build --preset "$0" -j2' "$preset" || broken[$preset]=1
 done
 step "unit tests (native)" native 300 ctest --preset native
-step "Windows-side tests (x86_64)" win64 600 ctest --preset win64 -L '^(win|wget)$' -j "$jobs"
-step "end to end (i686, WoW64)" win32 2400 ctest --preset win32 -L '^e2e$'
-step "end to end (x86_64)" win64 600 ctest --preset win64 -L '^e2e$' -R '^e2e[.](startup|dpi|wow64|install|driver|checks)$'
+step "Windows-side tests (x86_64)" win64 600 ctest --preset win64 -L '^(win|wget)$' -j "$jobs" $retry
+step "end to end (i686, WoW64)" win32 2400 ctest --preset win32 -L '^e2e$' $retry
+step "end to end (x86_64)" win64 600 ctest --preset win64 -L '^e2e$' -R '^e2e[.](startup|dpi|wow64|install|driver|checks)$' $retry
 step "release reproducible" "" 600 bash tests/release/check_reproducible.sh
 if [ "${STACKHOLD_TEST_BOTH:-0}" = 1 ]; then
-  step "Windows-side tests (i686)" win32 600 ctest --preset win32 -L '^(win|wget)$' -j "$jobs"
+  step "Windows-side tests (i686)" win32 600 ctest --preset win32 -L '^(win|wget)$' -j "$jobs" $retry
 fi
 
 echo

@@ -44,6 +44,13 @@ void Build(UINT dpi)
     SendMessageW(combo, CB_SETCURSEL, 3, 0);
     Make(L"EDIT", L"", WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, kIdStep2Path, 1560, 3750, 4935, 300, dpi);
     Make(L"BUTTON", L"立即安装", WS_VISIBLE | BS_PUSHBUTTON, kIdStep2Submit, 5400, 3050, 1095, 375, dpi);
+    // The installer's own face for Chinese text, so the controls lay out
+    // Chinese as the installer's do rather than through font fallback.
+    const HFONT font = CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                   GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                   DEFAULT_PITCH, L"黑体");
+    for (HWND child = GetWindow(g_window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
 std::wstring TextOf(int id)
