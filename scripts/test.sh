@@ -31,6 +31,8 @@ retry="--repeat until-pass:2"
 started=$(date +%s)
 summary=()
 failed=0
+steps_passed=0
+steps_failed=0
 declare -A broken=()
 
 # step <label> <needs> <timeout s> <command...>: runs one step unless a build it needs failed.
@@ -40,6 +42,7 @@ step() {
   if [ -n "$needs" ] && [ -n "${broken[$needs]:-}" ]; then
     summary+=("$(printf '%-34s %-8s %s' "$label" "skipped" "(the $needs build failed)")")
     failed=1
+    steps_failed=$((steps_failed + 1))
     return
   fi
   echo
@@ -50,10 +53,12 @@ step() {
   local took=$(( $(date +%s) - t0 ))
   if [ $status -eq 0 ]; then
     summary+=("$(printf '%-34s %-8s %4ds' "$label" "ok" "$took")")
+    steps_passed=$((steps_passed + 1))
   else
     [ $status -eq 124 ] && echo "!! $label: stopped after $limit s"
     summary+=("$(printf '%-34s %-8s %4ds (exit %d)' "$label" "FAILED" "$took" "$status")")
     failed=1
+    steps_failed=$((steps_failed + 1))
   fi
   return $status
 }
@@ -90,6 +95,7 @@ fi
 echo
 echo "==== summary ($(( $(date +%s) - started )) s) ===="
 printf '%s\n' "${summary[@]}"
+echo "steps: $steps_passed passed, $steps_failed failed"
 if [ $failed -ne 0 ]; then
   echo "RESULT: FAILED"
   exit 1
