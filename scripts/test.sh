@@ -86,7 +86,7 @@ done
 step "unit tests (native)" native 300 ctest --preset native
 step "Windows-side tests (x86_64)" win64 600 ctest --preset win64 -L '^(win|wget)$' -j "$jobs" $retry
 step "end to end (i686, WoW64)" win32 2400 ctest --preset win32 -L '^e2e$' $retry
-step "end to end (x86_64)" win64 600 ctest --preset win64 -L '^e2e$' -R '^e2e[.](startup|dpi|wow64|install|driver|checks)$' $retry
+step "end to end (x86_64)" win64 600 ctest --preset win64 -L '^e2e$' -R '^e2e[.](startup|dpi|wow64|install|checks)$' $retry
 step "release reproducible" "" 600 bash tests/release/check_reproducible.sh
 if [ "${STACKHOLD_TEST_BOTH:-0}" = 1 ]; then
   step "Windows-side tests (i686)" win32 600 ctest --preset win32 -L '^(win|wget)$' -j "$jobs" $retry

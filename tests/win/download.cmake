@@ -40,3 +40,6 @@ stackhold_win_test(signature
   WRAPPER ${dl_servers} --sign --timeout 110 --
   TIMEOUT 120)
 add_dependencies(signature certtool childprog)
+
+# The slow ones start first, so the quick ones fill the other slots.
+set_tests_properties(win.http_timeouts PROPERTIES COST 500)

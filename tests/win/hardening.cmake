@@ -32,3 +32,6 @@ stackhold_win_test(http_trickle
           ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
   WRAPPER python3 ${hardening_here}/trickle_server.py --timeout 150 --
   TIMEOUT 180)
+
+# Starts early: it mostly waits out the server's trickle.
+set_tests_properties(win.http_trickle PROPERTIES COST 500)
