@@ -189,6 +189,39 @@ class Scenario:
         """The installer's exit status, or None if it still runs after `timeout` s."""
         return self.installer.wait(timeout)
 
+    def wine_pids(self, exe):
+        """Linux ids of the processes of this scenario's prefix that run the
+        Windows program `exe` (Wine shows its Windows path as the command;
+        names match without regard to case, as Windows names images)."""
+        prefix = os.path.realpath(self.prefix).encode()
+        found = []
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    env = f.read().split(b"\0")
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    args = f.read().split(b"\0")
+            except OSError:
+                continue
+            if not any(e.startswith(b"WINEPREFIX=") and os.path.realpath(e[11:]) == prefix for e in env):
+                continue
+            names = [a.replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower() for a in args[:2]]
+            if exe.lower().encode() in names:
+                found.append(int(pid))
+        return found
+
+    def kill_program(self, exe):
+        """SIGKILLs, from the Linux side, every process of this scenario's
+        prefix that runs `exe`; how many there were."""
+        killed = 0
+        for pid in self.wine_pids(exe):
+            try:
+                os.kill(pid, 9)
+                killed += 1
+            except ProcessLookupError:
+                pass
+        return killed
+
     # -------------------------------------------------------------- pictures
 
     def screenshot(self, label):

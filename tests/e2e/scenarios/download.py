@@ -94,30 +94,6 @@ class Rig:
         self.host.stop()
 
 
-def wine_processes(s, exe):
-    """Linux pids of the Windows programs named `exe` running in the
-    scenario's prefix (Wine shows a program's Windows path as its command)."""
-    prefix = os.path.realpath(s.prefix)
-    found = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                env = f.read().split(b"\0")
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                args = f.read().split(b"\0")
-        except OSError:
-            continue
-        prefixes = [e[len(b"WINEPREFIX="):].decode(errors="replace") for e in env if e.startswith(b"WINEPREFIX=")]
-        if not prefixes or os.path.realpath(prefixes[0]) != prefix:
-            continue
-        names = [a.decode(errors="replace").replace("\\", "/").rsplit("/", 1)[-1].lower() for a in args[:2]]
-        if exe.lower() in names:
-            found.append(int(pid))
-    return found
-
-
 def file_size(path):
     return os.path.getsize(path) if os.path.exists(path) else -1
 
@@ -334,7 +310,7 @@ def scenario_close_download(ctx):
             d = s.driver
             wait_until(lambda: file_size(package) > 0, 30, what="the first bytes of the package on disk")
             d.wait_text("About1", "已下载", timeout=5)
-            assert wine_processes(s, "wget.exe"), "no wget.exe in the prefix during the download"
+            assert s.wine_pids("wget.exe"), "no wget.exe in the prefix during the download"
 
             d.click("Label_Close")
             box = d.msgbox(timeout=10)
@@ -349,7 +325,7 @@ def scenario_close_download(ctx):
             wait_until(lambda: d.texts().text("About1") != before_text, 5,
                        what="About1 to change after No (it shows %r)" % before_text)
             assert PERCENT.fullmatch(d.texts().text("About1")), d.texts().text("About1")
-            assert s.running() and wine_processes(s, "wget.exe"), "the download stopped after No"
+            assert s.running() and s.wine_pids("wget.exe"), "the download stopped after No"
             assert file_size(package) < len(data), "the download ended before the second close"
 
             d.click("Label_Close")
@@ -358,7 +334,7 @@ def scenario_close_download(ctx):
             d.press("yes")
             assert s.wait_exit(15) is not None, "the program runs on after Yes"
             assert not os.path.exists(package), "the partial package was left (%d bytes)" % file_size(package)
-            wait_until(lambda: not wine_processes(s, "wget.exe"), 5, what="wget.exe to end")
+            wait_until(lambda: not s.wine_pids("wget.exe"), 5, what="wget.exe to end")
             # Nothing comes back: the tool really stopped writing.
             time.sleep(1.5)
             assert not os.path.exists(package), "the package came back after the end"

@@ -79,25 +79,6 @@ def gets(server):
         return [r for r in server.requests if r.method == "GET"]
 
 
-def wine_processes(prefix, exe):
-    """Linux ids of the processes of `prefix` whose program is `exe`
-    (matched without regard to case, as Windows names images)."""
-    want = "WINEPREFIX=%s" % prefix
-    found = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            cmdline = read("/proc/%s/cmdline" % pid).decode("utf-8", "replace")
-            environ = read("/proc/%s/environ" % pid).decode("utf-8", "replace").split("\0")
-        except OSError:
-            continue
-        first = cmdline.split("\0", 1)[0]
-        if want in environ and re.split(r"[\\/]", first)[-1].lower() == exe.lower():
-            found.append(int(pid))
-    return found
-
-
 def start(s, install_dir=None):
     """Launches the installer, waits for the settings page, optionally puts
     another installation directory in, and submits the defaults."""
@@ -144,7 +125,7 @@ def expect_message(s, text, timeout=30):
 
 
 def expect_no_tool(s):
-    left = wine_processes(s.prefix, "wget.exe")
+    left = s.wine_pids("wget.exe")
     assert not left, "wget.exe still runs (Linux ids %s)" % left
 
 
@@ -343,7 +324,7 @@ def scenario_fault_tool_killed(ctx):
                 "the package was whole at the first look: it did not grow on disk while the tool ran"
             progress = d.wait_text("About1", "已下载 ", timeout=5)["text"]
             assert re.fullmatch(r"已下载 \d+(\.\d)?%", progress), progress
-            tools = wine_processes(s.prefix, "wget.exe")
+            tools = s.wine_pids("wget.exe")
             assert len(tools) == 1, "not one wget.exe running: %s" % tools
             # Ended abruptly, as by the task manager. (Wine 8's taskkill does
             # not find a 64-bit wget.exe by its name, so the kill comes from

@@ -304,31 +304,6 @@ def make_package(build, folder, size):
     return signed
 
 
-def kill_wine_programs(s, exe):
-    """SIGKILLs, from the Linux side, every process of the scenario's prefix
-    that runs the Windows program `exe`; returns how many there were."""
-    prefix = os.path.realpath(s.prefix).encode()
-    killed = 0
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                env = f.read().split(b"\0")
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                args = f.read().split(b"\0")
-        except OSError:
-            continue
-        if not any(e.startswith(b"WINEPREFIX=") and os.path.realpath(e[11:]) == prefix for e in env):
-            continue
-        names = [a.replace(b"\\", b"/").rsplit(b"/", 1)[-1].lower() for a in args[:2]]
-        if exe.lower().encode() in names:
-            try:
-                os.kill(int(pid), 9)
-                killed += 1
-            except ProcessLookupError:
-                pass
-    return killed
-
-
 def scenario_rerun_partial_download(ctx):
     """Run 1's download is cut short by killing the download tool from
     outside: the size check fails and the partial file stays. Run 2 in the
@@ -343,7 +318,7 @@ def scenario_rerun_partial_download(ctx):
             s.launch()
             submit_defaults(s)
             wait_until(lambda: size_of(s, PACKAGE) >= MiB, 30, what="the first MiB on disk")
-            assert kill_wine_programs(s, "wget.exe") >= 1, "no wget.exe to stop"
+            assert s.kill_program("wget.exe") >= 1, "no wget.exe to stop"
             expect_box(s, PACKAGE_WRONG)
             press_ok_and_expect_end(s)
             partial = size_of(s, PACKAGE)
