@@ -174,18 +174,10 @@ class _Handler(BaseHTTPRequestHandler):
             return
         if isinstance(answer, Cut):
             size = len(answer.data)
-            rng = _parse_range(req.headers.get("Range"), size) if answer.ranges else None
-            if rng is not None and rng[0] >= size:
-                self.send_response(416)
-                self.send_header("Content-Range", "bytes */%d" % size)
-                self.send_header("Content-Length", "0")
-                self.end_headers()
+            span = self._start_answer(req, size, 200, answer.ranges)
+            if span is None:
                 return
-            start, end = rng if rng else (0, size)
-            self.send_response(206 if rng else 200)
-            self.send_header("Content-Length", str(end - start))
-            if rng:
-                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+            start, end = span
             self.end_headers()
             if not head:
                 self.wfile.write(answer.data[start:min(end, start + answer.after)])
@@ -207,22 +199,32 @@ class _Handler(BaseHTTPRequestHandler):
             if self.server.owner.stopping.wait(len(chunk) / float(rate)):
                 break
 
-    def _serve_body(self, answer, req, head):
-        size = answer.size()
-        rng = _parse_range(req.headers.get("Range"), size) if answer.status == 200 else None
+    def _start_answer(self, req, size, status, ranges):
+        """Status line and length headers for a body of `size` bytes, honouring
+        the request's Range when `ranges`: the (start, end) to send, or None
+        when a range past the end was answered with 416 (nothing more to send)."""
+        rng = _parse_range(req.headers.get("Range"), size) if ranges else None
         if rng is not None and rng[0] >= size:
             self.send_response(416)
             self.send_header("Content-Range", "bytes */%d" % size)
             self.send_header("Content-Length", "0")
             self.end_headers()
-            return
+            return None
         start, end = rng if rng else (0, size)
-        self.send_response(206 if rng else answer.status)
-        self.send_header("Content-Type", answer.content_type)
+        self.send_response(206 if rng else status)
         self.send_header("Content-Length", str(end - start))
-        self.send_header("Accept-Ranges", "bytes")
         if rng:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+        return start, end
+
+    def _serve_body(self, answer, req, head):
+        size = answer.size()
+        span = self._start_answer(req, size, answer.status, answer.status == 200)
+        if span is None:
+            return
+        start, end = span
+        self.send_header("Content-Type", answer.content_type)
+        self.send_header("Accept-Ranges", "bytes")
         for k, v in answer.headers.items():
             self.send_header(k, v)
         self.end_headers()
