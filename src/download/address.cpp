@@ -50,7 +50,23 @@ bool IsUsablePackageAddress(const std::string& address)
 
 bool IsUsablePackageFileName(const std::string& name)
 {
-    return IsValidWindowsName(name);
+    // The package is started as a program: a name that Windows would hand to
+    // the command interpreter (".cmd", ".bat") or to another handler (".msi")
+    // is never one.
+    return IsValidWindowsName(name) && EndsWithProgramExtension(name);
+}
+
+bool EndsWithProgramExtension(const std::string& name)
+{
+    constexpr char kExtension[] = ".exe";
+    constexpr std::size_t n = sizeof kExtension - 1;
+    if (name.size() <= n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = name[name.size() - n + i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != kExtension[i]) return false;
+    }
+    return true;
 }
 
 std::string WgetCommandLine(const std::string& programDir, const std::string& packageDir,

@@ -26,9 +26,13 @@ std::string PackageFileNameFrom(const std::string& address);
 // double quote or control character.
 bool IsUsablePackageAddress(const std::string& address);
 
-// A name that stays inside the package directory: not empty, ".", "..", and
-// free of "\", ":" and the other characters Windows forbids in names.
+// A name that stays inside the package directory (not empty, ".", "..", and
+// free of "\", ":" and the other characters Windows forbids in names) and
+// names a program: it ends in ".exe", in any letter case.
 bool IsUsablePackageFileName(const std::string& name);
+
+// The name ends in ".exe" (any letter case) after at least one character.
+bool EndsWithProgramExtension(const std::string& name);
 
 // The download tool's command line, byte for byte.
 std::string WgetCommandLine(const std::string& programDir, const std::string& packageDir,

@@ -2,7 +2,9 @@
 
 #include "download/address.h"
 #include "download/progress.h"
+#include "download/signature.h"
 #include "helpers.h"
+#include "stackhold_config.h"
 
 namespace {
 
@@ -76,13 +78,53 @@ TEST_CASE("package file names from addresses, and the names refused")
     CHECK(PackageFileNameFrom("h:SQLEXPR.exe") == "h:SQLEXPR.exe");  // no "/": the whole address
     CHECK(PackageFileNameFrom("http://h/p/") == "");
     CHECK(PackageFileNameFrom("http://h/get.exe?id=1") == "get.exe?id=1");
-    for (const char* ok : {"SQLEXPR_x64_CHS.exe", "SQLEXPR32_x86_CHS.exe", "setup (1).exe"})
+    for (const char* ok : {"SQLEXPR_x64_CHS.exe", "SQLEXPR32_x86_CHS.exe", "setup (1).exe", "SQLEXPR.EXE",
+                           "SqlExpr.Exe", "a.b.exe"})
         CHECK(IsUsablePackageFileName(ok));
-    for (const char* bad : {"", ".", "..", "a\\..\\b.exe", "h:SQLEXPR.exe", "get.exe?id=1", "a|b", "CON", "x.exe "})
+    for (const char* bad : {"", ".", "..", "a\\..\\b.exe", "h:SQLEXPR.exe", "get.exe?id=1", "a|b", "CON", "x.exe ",
+                            "SQLEXPR.cmd", "SQLEXPR.bat", "SQLEXPR.BAT", "SQLEXPR.msi", "SQLEXPR", ".exe",
+                            "x.exe.", "x.exe.bat", "x.com", "x.ex", "xexe", "x.exe:stream"})
         CHECK_FALSE(IsUsablePackageFileName(bad));
     CHECK(IsUsablePackageAddress("http://h/a.exe"));
     for (const char* bad : {"", "no colon", "http://h/a.exe\" -O \"C:\\x.exe", "http://h/a\r\n.exe"})
         CHECK_FALSE(IsUsablePackageAddress(bad));
+}
+
+TEST_CASE("the signer's root: Microsoft's product roots for Microsoft, a pin where one is given")
+{
+    const std::string pin = "b92a2f34f5fa7a4647b85ac72ff7e782879fd2f1d9a87bb449c2284a8a78cea7";
+    const std::string upperPin = "B92A2F34F5FA7A4647B85AC72FF7E782879FD2F1D9A87BB449C2284A8A78CEA7";
+    struct Case {
+        const char* what;
+        std::string publisher;
+        std::string pin;
+        SignerRoot root;
+        std::string rootSha256;
+    };
+    const Case cases[] = {
+        {"Microsoft, no pin", "Microsoft Corporation", "", SignerRoot::MicrosoftProduct, ""},
+        {"Microsoft, pinned", "Microsoft Corporation", pin, SignerRoot::Pinned, pin},
+        {"another publisher, pinned", "Corvane Stackhold Test Publisher", pin, SignerRoot::Pinned, pin},
+        {"a pin in capitals", "Corvane Stackhold Test Publisher", upperPin, SignerRoot::Pinned, pin},
+        // Only Microsoft's exact name has Microsoft's roots behind it.
+        {"another publisher, no pin", "Corvane Stackhold Test Publisher", "", SignerRoot::None, ""},
+        {"Microsoft in other letters", "microsoft corporation", "", SignerRoot::None, ""},
+        {"Microsoft with a blank", "Microsoft Corporation ", "", SignerRoot::None, ""},
+        {"empty publisher", "", "", SignerRoot::None, ""},
+        // A pin that is no SHA-256 thumbprint accepts nothing, even for Microsoft.
+        {"a short pin", "Microsoft Corporation", pin.substr(2), SignerRoot::None, ""},
+        {"a long pin", "Microsoft Corporation", pin + "00", SignerRoot::None, ""},
+        {"a pin with colons", "Microsoft Corporation", "b9:2a" + pin.substr(6), SignerRoot::None, ""},
+        {"a pin that is not hex", "Microsoft Corporation", "g" + pin.substr(1), SignerRoot::None, ""},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        const SignerPolicy policy = SignerPolicyFor(c.publisher, c.pin);
+        CHECK(policy.root == c.root);
+        CHECK(policy.rootSha256 == c.rootSha256);
+    }
+    // This build's setting is a valid choice for its publisher.
+    CHECK(SignerPolicyFor(STACKHOLD_PUBLISHER, STACKHOLD_PUBLISHER_ROOT_SHA256).root != SignerRoot::None);
 }
 
 TEST_CASE("the download tool's command line, byte for byte")
@@ -160,6 +202,12 @@ TEST_CASE("download failures end with their messages")
         {"quote injection", "[http://h/a.exe\" -O \"C:\\Windows\\x.exe]", -1, true, addressFailed, false},
         {"name with a backslash", "[http:..\\..\\evil.exe]", -1, true, addressFailed, false},
         {"address ending in a slash", "[http://h/dir/]", -1, true, addressFailed, false},
+        // The package runs as a program: nothing that Windows would give the
+        // command interpreter or another handler.
+        {"a .cmd package", "[http://h/SQLEXPR.cmd]", -1, true, addressFailed, false},
+        {"a .bat package", "[http://h/SQLEXPR.bat]", -1, true, addressFailed, false},
+        {"a .msi package", "[http://h/SQLEXPR.msi]", -1, true, addressFailed, false},
+        {"a name without an extension", "[http://h/SQLEXPR]", -1, true, addressFailed, false},
         {"wrong size", "[" + kAddress + "]", 999999, true, packageWrong, true},
         {"tool stored nothing", "[" + kAddress + "]", -1, true, packageWrong, true},
         {"bad signature", "[" + kAddress + "]", 1000000, false, packageWrong, true},

@@ -18,6 +18,7 @@ by --timeout.
 """
 
 import argparse
+import hashlib
 import os
 import shutil
 import signal
@@ -242,6 +243,22 @@ def make_signed_files(work, pki, build, env):
     sign(unsigned, signed, os.path.join(pki, "codesign.pem"), os.path.join(pki, "codesign.key"))
     other = os.path.join(files, "other.exe")
     sign(unsigned, other, os.path.join(pki, "othersign.pem"), os.path.join(pki, "othersign.key"))
+    # The publisher's name as OU and O, without a common name; the common
+    # name with another organization; Microsoft's name under a root that
+    # the prefix trusts but the build does not pin.
+    signed_as = {}
+    for name, signer, issuer in (("NO_CN", "ousign", "ca"), ("CN_ONLY", "cnonly", "ca"),
+                                 ("MICROSOFT_OTHER_ROOT", "mssign", "otherroot")):
+        chain = os.path.join(files, signer + ".chain.pem")
+        with open(chain, "wb") as out:
+            for part in (signer, issuer):
+                with open(os.path.join(pki, part + ".pem"), "rb") as f:
+                    out.write(f.read())
+        signed_as[name] = os.path.join(files, signer + ".exe")
+        sign(unsigned, signed_as[name], chain, os.path.join(pki, signer + ".key"))
+    for name, der in (("TEST_CA", "ca.der"), ("OTHER_ROOT", "otherroot.der")):
+        with open(os.path.join(pki, der), "rb") as f:
+            env[f"STACKHOLD_TEST_{name}_SHA256"] = hashlib.sha256(f.read()).hexdigest()
 
     # The expected publisher's name, but issued by a CA nobody trusts.
     rogue = os.path.join(work, "rogue")
@@ -277,13 +294,16 @@ def make_signed_files(work, pki, build, env):
 
     for name, path in (("SIGNED", signed), ("UNSIGNED", unsigned), ("OTHER", other),
                        ("UNTRUSTED_SIGNED", untrusted), ("TAMPERED", tampered),
-                       ("MISSING", os.path.join(files, "missing.exe"))):
+                       ("MISSING", os.path.join(files, "missing.exe")), *signed_as.items()):
         env[f"STACKHOLD_TEST_{name}"] = winpath(path)
 
 
 def trust_test_ca(emulator, build, pki):
+    """The prefix trusts the test CA and a second root, which the build does
+    not pin."""
     certtool = os.path.join(build, "fixtures", "certtool.exe")
-    run([emulator, certtool, "add-root", winpath(os.path.join(pki, "ca.der"))], timeout=240)
+    for der in ("ca.der", "otherroot.der"):
+        run([emulator, certtool, "add-root", winpath(os.path.join(pki, der))], timeout=240)
 
 
 def stop_process(proc):
