@@ -2,7 +2,6 @@
 
 #include "envcheck/version.h"
 #include "platform/fs.h"
-#include "platform/wow64.h"
 #include "setup/runner.h"
 
 std::string NetFx35CommandLine(const std::string& windowsVersion)
@@ -21,13 +20,10 @@ bool EnableNetFx35(const std::string& programDir)
 {
     const std::string batchFile = programDir + "\\fx35.bat";
     WriteTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion()));
-    {
-        // A 32-bit installer on 64-bit Windows would otherwise reach the
-        // 32-bit system folder, where DISM cannot service the 64-bit system.
-        FsRedirectionOff redirectionOff;
-        // Quoted: a program directory with a blank must not start another program.
-        RunAndWait("\"" + batchFile + "\"");
-    }
+    // Through the 64-bit command interpreter on 64-bit Windows: a 32-bit
+    // installer would otherwise reach the 32-bit system folder, where DISM
+    // cannot service the 64-bit system.
+    RunBatchAndWait(batchFile);
     DeleteFileIfExists(batchFile);
     return true;
 }

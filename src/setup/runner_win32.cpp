@@ -4,6 +4,7 @@
 #include "platform/paths_win32.h"
 #include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
+#include "platform/wow64.h"
 #include "wizard/ui.h"
 
 #include <string>
@@ -31,13 +32,6 @@ std::wstring TrimmedLeft(const std::wstring& text)
     return text.substr(start);
 }
 
-std::wstring TrimmedRight(const std::wstring& text)
-{
-    std::size_t end = text.size();
-    while (end > 0 && IsBlank(text[end - 1])) --end;
-    return text.substr(0, end);
-}
-
 // The program part of a command line: the first token in double quotes, or
 // the text up to the first blank.
 std::wstring ProgramPart(const std::wstring& commandLine)
@@ -60,8 +54,11 @@ bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix)
                                 static_cast<int>(n), TRUE) == CSTR_EQUAL;
 }
 
-bool IsBatchName(const std::wstring& program)
+// A name Windows would start through the command interpreter, also when it
+// ends in dots or blanks, which the file system drops.
+bool IsBatchName(std::wstring program)
 {
+    while (!program.empty() && (program.back() == L'.' || IsBlank(program.back()))) program.pop_back();
     return EndsWithNoCase(program, L".bat") || EndsWithNoCase(program, L".cmd");
 }
 
@@ -79,45 +76,38 @@ bool IsFullPath(const std::wstring& path)
     return drive || path.rfind(L"\\\\", 0) == 0;
 }
 
-// How a command line is started: a batch file runs through the command
-// interpreter, anything else directly.
+// How a command line is started.
 struct StartPlan {
     std::wstring application;  // empty: taken from the command line
-    std::wstring commandLine;
+    std::wstring commandLine;  // empty: nothing to start
 };
 
-StartPlan PlanStart(const std::wstring& commandLine)
+StartPlan PlanProgram(const std::wstring& commandLine)
 {
-    std::wstring line = commandLine;
-    bool batch = IsBatchName(ProgramPart(line));
-    if (!batch) {
-        // A batch file path with blanks given without quotes (a program
-        // folder under "Program Files", say) names the whole line: quote it,
-        // or the interpreter would cut it at the first blank.
-        const std::wstring whole = TrimmedRight(TrimmedLeft(line));
-        if (whole.find(L'"') == std::wstring::npos && IsBatchName(whole) && IsExistingFile(whole)) {
-            line = L"\"" + whole + L"\"";
-            batch = true;
-        }
-    }
-    if (!batch) {
-        // A full path is also handed over as the program to start, so that
-        // the system runs that very file: left to find it from the command
-        // line, it would add ".exe" to a name without it (another file than
-        // the one the caller checked) and try an unquoted path with blanks
-        // piece by piece ("C:\Program.exe" first).
-        const std::wstring program = ProgramPart(line);
-        return {IsFullPath(program) ? program : std::wstring(), line};
-    }
+    const std::wstring program = ProgramPart(commandLine);
+    // CreateProcessW itself would hand a batch file to the command
+    // interpreter, which parses the rest of the line by its own rules.
+    if (program.empty() || IsBatchName(program)) return {};
+    // A full path is also handed over as the program to start, so that the
+    // system runs that very file: left to find it from the command line, it
+    // would add ".exe" to a name without it (another file than the one the
+    // caller checked) and try an unquoted path with blanks piece by piece
+    // ("C:\Program.exe" first).
+    return {IsFullPath(program) ? program : std::wstring(), commandLine};
+}
+
+StartPlan PlanBatch(const std::wstring& batchFile)
+{
+    if (!IsFullPath(batchFile) || batchFile.find(L'"') != std::wstring::npos) return {};
     const std::wstring interpreter = CommandInterpreterPath();
     // Without the system folder's cmd.exe nothing is started: a bare
     // "cmd.exe" would be looked for in the current folder first.
     if (interpreter.empty()) return {};
     // cmd.exe /c takes away the first and the last double quote of the text
     // after it (it keeps them only when that text is one quoted name of an
-    // existing program, which a line wrapped in one more pair never is), so
-    // the extra pair leaves the line itself, quotes and all, as it was.
-    return {interpreter, L"cmd.exe /d /c \"" + line + L"\""};
+    // existing program, which a name wrapped in one more pair never is), so
+    // the extra pair leaves the quoted path, blanks and all, as it was.
+    return {interpreter, L"cmd.exe /d /c \"\"" + batchFile + L"\"\""};
 }
 
 UniqueHandle StartHidden(const StartPlan& plan)
@@ -138,21 +128,45 @@ UniqueHandle StartHidden(const StartPlan& plan)
     return UniqueHandle{info.hProcess};
 }
 
+// Starts the plan, with the WOW64 redirection switched off for the creation
+// alone when asked, then waits for its end.
+void StartAndWait(const StartPlan& plan, bool redirectionOff)
+{
+    if (gWaiting) return;
+    WaitingFlag waiting;
+    UniqueHandle process;
+    if (redirectionOff) {
+        FsRedirectionOff off;
+        process = StartHidden(plan);
+    } else {
+        process = StartHidden(plan);
+    }
+    if (!process) {
+        PumpEvents();
+        return;
+    }
+    // The end is the handle becoming signalled: an exit code of 259
+    // (STILL_ACTIVE) is never mistaken for a running process.
+    WaitPumpingEvents(process.get());
+}
+
 }  // namespace
 
 void RunAndWait(const std::string& commandLine) noexcept
 {
-    if (gWaiting) return;
     try {
-        WaitingFlag waiting;
-        const UniqueHandle process = StartHidden(PlanStart(Utf8ToWide(commandLine)));
-        if (!process) {
-            PumpEvents();
-            return;
-        }
-        // The end is the handle becoming signalled: an exit code of 259
-        // (STILL_ACTIVE) is never mistaken for a running process.
-        WaitPumpingEvents(process.get());
+        StartAndWait(PlanProgram(Utf8ToWide(commandLine)), false);
+    } catch (...) {
+        // Out of memory while building the command line: nothing was started.
+    }
+}
+
+void RunBatchAndWait(const std::string& batchFile) noexcept
+{
+    try {
+        // The 64-bit interpreter on 64-bit Windows, so that the DISM it runs
+        // services the 64-bit system.
+        StartAndWait(PlanBatch(Utf8ToWide(batchFile)), true);
     } catch (...) {
         // Out of memory while building the command line: nothing was started.
     }

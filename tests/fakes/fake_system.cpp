@@ -12,7 +12,6 @@
 #include "platform/random.h"
 #include "platform/service.h"
 #include "platform/strings.h"
-#include "platform/wow64.h"
 #include "settings/browse.h"
 #include "setup/notes.h"
 #include "setup/runner.h"
@@ -100,8 +99,6 @@ bool FillRandomBytes(void* buffer, std::size_t size) noexcept
     for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(device());
     return true;
 }
-FsRedirectionOff::FsRedirectionOff() noexcept { fake.log.push_back("fs-redirection:off"); }
-FsRedirectionOff::~FsRedirectionOff() { fake.log.push_back("fs-redirection:restored"); }
 
 // Network and outside programs.
 std::string HttpGet(const std::string& url) noexcept
@@ -127,6 +124,11 @@ void RunAndWait(const std::string& commandLine) noexcept
 {
     fake.log.push_back("run:" + commandLine);
     if (fake.onRun) fake.onRun(commandLine);
+}
+void RunBatchAndWait(const std::string& batchFile) noexcept
+{
+    fake.log.push_back("run-batch:" + batchFile);
+    if (fake.onRun) fake.onRun(batchFile);
 }
 bool TestSqlConnection() noexcept
 {

@@ -38,7 +38,8 @@ struct FakeSystem {
     std::map<std::string, std::string> httpBodies;  // url → body; missing → empty
     std::map<std::string, int64_t> remoteSizes;     // url → Content-Length; missing → 0
 
-    // Outside programs: called for each RunAndWait with the command line.
+    // Outside programs: called for each RunAndWait with the command line and
+    // for each RunBatchAndWait with the batch file.
     std::function<void(const std::string&)> onRun;
     bool sqlConnects = true;
     bool signatureValid = true;

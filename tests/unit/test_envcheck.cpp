@@ -159,9 +159,7 @@ TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run quoted wi
     CHECK(fake.written["C:\\Program Files\\Corvane\\fx35.bat"] == "ansi:" + withServer);
     const std::vector<std::string> expected = {
         "write:C:\\Program Files\\Corvane\\fx35.bat",
-        "fs-redirection:off",
-        "run:\"C:\\Program Files\\Corvane\\fx35.bat\"",
-        "fs-redirection:restored",
+        "run-batch:C:\\Program Files\\Corvane\\fx35.bat",
         "delete:C:\\Program Files\\Corvane\\fx35.bat",
     };
     CHECK(fake.log == expected);

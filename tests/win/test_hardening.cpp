@@ -139,6 +139,30 @@ TEST_CASE("delay-loaded system DLLs come from the system folder, never from besi
     }
 }
 
+TEST_CASE("a delay-loaded DLL the system folder lacks fails the call, never searched for by bare name")
+{
+    struct Case {
+        const char* mode;
+        DWORD exitCode;
+        const char* loaded;
+    };
+    const Case cases[] = {
+        // The hook: the call fails the way a failed delay load does.
+        {"absent", 0xC06D007E, ""},
+        // Control: the helper's own search finds the copy beside the program.
+        {"absent-nohook", 51, "stackhold_absent.dll "},
+    };
+    for (const Case& c : cases) {
+        const std::string mode = c.mode;
+        CAPTURE(mode);
+        PlantedFolder folder(FixturePath("dllprobe.exe"), {"stackhold_absent.dll"});
+        const int code = RunBounded(folder.program, mode + " " + Quoted(folder.dir / "report.txt"), 30000,
+                                    folder.dir / "");
+        CHECK(static_cast<DWORD>(code) == c.exitCode);
+        CHECK(Joined(folder.Loaded()) == std::string(c.loaded));
+    }
+}
+
 TEST_CASE("Stackhold.exe starts without loading any planted DLL")
 {
     // Its delay-loaded DLLs and comctl32, which it imports the ordinary way

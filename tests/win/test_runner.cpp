@@ -1,9 +1,12 @@
 // The command runner under Wine: waits for the real end of a hidden child
 // while the thread's timers keep ticking, returns at once for what cannot be
-// started, runs batch files through the command interpreter, and refuses a
-// second wait from inside the first.
+// started, runs a batch file only when asked to run one (through the
+// command interpreter, with the WOW64 redirection off just for its start),
+// and refuses a second wait from inside the first.
 #include <doctest/doctest.h>
 
+#include "pe_machine.h"
+#include "platform/system_dll_win32.h"
 #include "setup/runner.h"
 #include "win_test_util.h"
 
@@ -72,45 +75,134 @@ TEST_CASE("RunAndWait ends a wait on a child whose exit code is 259")
     CHECK(seconds < 5.0);
 }
 
-TEST_CASE("RunAndWait runs batch files through the command interpreter")
+TEST_CASE("RunBatchAndWait runs a batch file through the command interpreter and waits for it")
 {
     Scratch dir;
     REQUIRE(dir.ok());
-    // A folder with a blank in its name, as a program folder often has.
-    const std::string folder = dir / "with blank";
+    // A folder with a blank and the interpreter's own signs in its name, as
+    // a program folder may have.
+    const std::string folder = dir / "with blank & (x)";
     REQUIRE(CreateDirectoryW(Utf8ToWide(folder).c_str(), nullptr));
     const std::string out = folder + "\\out.txt";
     // The batch's child sleeps first: the runner must wait for the batch to end.
     const std::string body = "@echo off\r\n" + Quoted(FixturePath("childprog.exe")) +
-                             " --sleep 800 --write " + Quoted(out) + " \"x%~1\"\r\n";
-
-    struct Case {
-        const char* file;
-        std::string arguments;
-        bool quotePath;
-        const char* expected;
-    };
-    const Case cases[] = {
-        {"run me.bat", " \"arg one\"", true, "xarg one"},
-        {"RUN ME.CMD", " plain", true, "xplain"},
-        {"upper.Bat", "", true, "x"},
-        // The path of a batch file in a folder with blanks, given without quotes.
-        {"fx35.bat", "", false, "x"},
-    };
-    for (const Case& c : cases) {
-        const std::string file = c.file;
-        CAPTURE(file);
-        const std::string script = folder + "\\" + c.file;
+                             " --sleep 800 --write " + Quoted(out) + " ran\r\n";
+    for (const char* name : {"fx35.bat", "run me.bat", "RUN ME.CMD", "upper.Bat"}) {
+        CAPTURE(name);
+        const std::string script = folder + "\\" + name;
         REQUIRE(WriteBytes(script, body));
         DeleteFileW(Utf8ToWide(out).c_str());
         Stopwatch clock;
-        RunAndWait((c.quotePath ? Quoted(script) : script) + c.arguments);
+        RunBatchAndWait(script);
         const double seconds = clock.Seconds();
-        CHECK(ReadBytes(out) == c.expected);
+        CHECK(ReadBytes(out) == "ran");
         CHECK(seconds >= 0.7);
         CHECK(seconds < 10.0);
         DeleteFileW(Utf8ToWide(script).c_str());
     }
+
+    // Only a full path names the batch file; nothing else is started.
+    const std::string script = folder + "\\fx35.bat";
+    REQUIRE(WriteBytes(script, body));
+    DeleteFileW(Utf8ToWide(out).c_str());
+    for (const std::string& bad : {std::string("fx35.bat"), Quoted(script), std::string(""),
+                                   folder + "\\missing.bat"}) {
+        CAPTURE(bad);
+        Stopwatch clock;
+        RunBatchAndWait(bad);
+        CHECK(clock.Seconds() < 1.0);
+    }
+    Sleep(1200);
+    CHECK(ReadBytes(out) == "<missing>");
+}
+
+TEST_CASE("RunAndWait never starts a batch file, which the system would hand to the interpreter")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::string out = dir / "out.txt";
+    const std::string body = "@echo off\r\n" + Quoted(FixturePath("childprog.exe")) + " --write " +
+                             Quoted(out) + " ran\r\n";
+    struct Case {
+        const char* file;
+        const char* named;  // how the command line names it
+    };
+    const Case cases[] = {
+        {"package.bat", "package.bat"},
+        {"package.cmd", "package.cmd"},
+        {"PACKAGE.CMD", "PACKAGE.CMD"},
+        {"package.bat", "package.bat."},  // the file system drops the dot
+        {"package.cmd", "package.cmd. ."},
+    };
+    for (const Case& c : cases) {
+        const std::string named = c.named;
+        CAPTURE(named);
+        const std::string script = dir / c.file;
+        REQUIRE(WriteBytes(script, body));
+        DeleteFileW(Utf8ToWide(out).c_str());
+        Stopwatch clock;
+        RunAndWait(Quoted(dir / c.named) + " /Q");
+        CHECK(clock.Seconds() < 1.0);
+        Sleep(500);
+        CHECK(ReadBytes(out) == "<missing>");
+        DeleteFileW(Utf8ToWide(script).c_str());
+    }
+
+    // Control: the system, given the batch file as the program to start,
+    // does run it through the interpreter.
+    const std::string script = dir / "package.bat";
+    REQUIRE(WriteBytes(script, body));
+    DeleteFileW(Utf8ToWide(out).c_str());
+    const RunResult control = Run(Utf8ToWide(script), Utf8ToWide(Quoted(script)), 30000, L"", 0);
+    CHECK(control.started);
+    CHECK(ReadBytes(out) == "ran");
+}
+
+namespace {
+
+// What the window's handlers saw of the system folder during a wait.
+struct SystemFolderProbe {
+    int ticks = 0;
+    int redirectedTicks = 0;  // ticks that saw the system folder as usual
+    bool dllLoaded = false;   // a system DLL loaded by its full path on the first tick
+};
+
+void LookAtSystemFolder(TickingWindow& window)
+{
+    auto* probe = static_cast<SystemFolderProbe*>(window.context);
+    if (probe->ticks++ == 0) probe->dllLoaded = LoadSystemDll(L"version.dll") != nullptr;
+    if (MachineOf(SystemKernel32().c_str()) == kOwnMachine) ++probe->redirectedTicks;
+}
+
+}  // namespace
+
+TEST_CASE("RunBatchAndWait: redirection off to start the interpreter, on again while it waits")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    // The batch keeps what its interpreter sees as system32\kernel32.dll: the
+    // 64-bit one when the 64-bit interpreter was started.
+    const std::string seen = dir / "seen.dll";
+    const std::string script = dir / "fx35.bat";
+    REQUIRE(WriteBytes(script, "@echo off\r\ncopy /y \"%SystemRoot%\\system32\\kernel32.dll\" " + Quoted(seen) +
+                                   " >nul\r\n" + Quoted(FixturePath("childprog.exe")) + " --sleep 1000\r\n"));
+    SystemFolderProbe probe;
+    TickingWindow window(50);
+    REQUIRE(window.ok());
+    window.context = &probe;
+    window.onTick = &LookAtSystemFolder;
+
+    RunBatchAndWait(script);
+
+    // Started without redirection: the interpreter is the system's own kind.
+    CHECK(MachineOf(Utf8ToWide(seen).c_str()) == NativeMachine());
+    // Waited with it: every handler saw this program's own system folder,
+    // and could load a system DLL from it.
+    CHECK(probe.ticks >= 5);
+    CHECK(probe.redirectedTicks == probe.ticks);
+    CHECK(probe.dllLoaded);
+    // And it stays on after the call.
+    CHECK(MachineOf(SystemKernel32().c_str()) == kOwnMachine);
 }
 
 namespace {
