@@ -19,6 +19,7 @@ import shutil
 
 from checks import check_bars, expect_success, submit_defaults
 from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, wait_until
+from harness.prefix import run_wine
 from layout import APP_TITLE, BAR_BLUE, place
 
 PACKAGE_DIR = "C:\\Stackhold\\packages"
@@ -36,6 +37,7 @@ FAILED_BOX = "非常抱歉，数据库安装失败，请重试！"
 PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
 ASK_CLOSE = "确定结束安装吗？"
 NO_CLOSE = "数据库正在安装，无法结束。"
+SITE_URL = "http://www.corvane.com/"  # the build's setting for the maker's site
 
 DISM_61 = ("c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET /FeatureName:NetFx3"
            " /FeatureName:IIS-NetFxExtensibility /FeatureName:IIS-ApplicationDevelopment")
@@ -250,6 +252,46 @@ def scenario_close_step4(ctx):
                 "setup had ended before refusal %d: make it last longer (%r)" % (attempt, setup[-1])
         expect_success(s, timeout=40)
         assert record(s, "setup.txt")[-1] == "result: installed"
+        close_at_step5(s)
+
+
+def scenario_window_during_dism(ctx):
+    """While DISM runs (the 32-bit build starts it with the file-system
+    redirection off), a click on the banner link opens the site through the
+    shell and a click on the close mark gets its refusal: the installer stays
+    alive, the DISM that ran is still the 64-bit one, and the installation
+    goes on to its end."""
+    with ctx.scenario(env={"STACKHOLD_DISM_SECONDS": "12"}) as s, \
+            InstallRig(ctx.build, os.path.join(s.workdir, "rig")):
+        # The prefix's browser is a script that notes the address it is given.
+        opened = os.path.join(s.workdir, "opened.txt")
+        browser = os.path.join(s.workdir, "browser.sh")
+        with open(browser, "w") as f:
+            f.write("#!/bin/sh\nprintf '%%s\\n' \"$@\" >> '%s'\n" % opened)
+        os.chmod(browser, 0o755)
+        run_wine(s.prefix, ["reg", "add", "HKCU\\Software\\Wine\\WineBrowser", "/v", "Browsers", "/t", "REG_SZ",
+                            "/d", browser, "/f"], timeout=60)
+        s.launch()
+        submit_defaults(s)
+        d = s.driver
+        wait_until(lambda: record(s, "dism.txt"), 60, what="DISM to start")
+        assert d.texts().text("About1") == INSTALLING
+
+        d.click("Label2")
+        wait_until(lambda: os.path.exists(opened), 20, what="the banner link to open the site")
+        assert s.wait_exit(1) is None, "the program ended after the banner link"
+        d.click("Label_Close")
+        expect_box(s, NO_CLOSE, timeout=10)
+        d.press("ok")
+        wait_until(lambda: not d.msgbox(timeout=0, check=False)["ok"], 10, what="the refusal to close")
+        assert s.wait_exit(1) is None, "the program ended after the refusal"
+        assert record(s, "dism-end.txt") is None, "DISM had ended before the clicks: make it last longer"
+        assert record(s, "setup.txt") is None, "setup started while DISM ran"
+
+        expect_success(s, timeout=60)
+        with open(opened) as f:
+            assert f.read().split() == [SITE_URL], "the banner link opened something else"
+        check_dism(s, DISM_61)
         close_at_step5(s)
 
 
