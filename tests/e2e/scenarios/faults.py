@@ -175,7 +175,7 @@ def scenario_fault_service_answers(ctx):
     """Answers of the service that hold no usable address, each in a run of
     its own: an error page, an address without brackets, and an address
     with a double quote (which would end the tool's quoted argument and
-    smuggle in another). Each asks the service once, shows the address
+    smuggle in another), and a package named ".cmd". Each asks the service once, shows the address
     message and ends; no request reaches the package host."""
     with ctx.scenario() as s, package_host(Body(b"x" * 1000)) as host:
         url = host.url(PACKAGE_PATH)
@@ -186,6 +186,8 @@ def scenario_fault_service_answers(ctx):
                                 status=500, content_type="text/html; charset=gb2312")),
             ("no brackets", Body("下载地址：" + url, content_type="text/plain")),
             ("double quote", Body('[%s" -O "%s]' % (url, smuggled), content_type="text/plain")),
+            # A package that would run through the command interpreter.
+            ("a batch file", Body("[%s.cmd]" % url[:-len(".exe")], content_type="text/plain")),
         ]
         answer = [None]
         with service(lambda request: answer[0]) as svc:
