@@ -136,7 +136,7 @@ TEST_CASE("version text to number")
     CHECK(VersionNumber("abc") == 0);
 }
 
-TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run quoted without redirection, removed")
+TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run as the batch file, removed")
 {
     const std::string withoutServer =
         "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET /FeatureName:NetFx3 "
