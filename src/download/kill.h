@@ -2,6 +2,9 @@
 
 #include <string>
 
-// Stops every process whose image name equals name (any letter case) and
-// waits, bounded, until those processes have really ended.
-void KillProcessByName(const std::string& name) noexcept;
+// Stops every process whose image is the file name in folder (the full
+// paths compared in any letter case, after both are made absolute and long)
+// and waits, bounded, until those processes have really ended. A process of
+// the same name started from any other folder is left running: on a shared
+// server it may be someone else's download.
+void KillProcessByName(const std::string& name, const std::string& folder) noexcept;

@@ -15,21 +15,83 @@ namespace {
 // deletes it, but a process that will not end must not hold up the caller.
 constexpr DWORD kEndWaitMilliseconds = 5000;
 
-bool SameNameNoCase(const std::wstring& a, const wchar_t* b)
+bool SameTextNoCase(const std::wstring& a, const std::wstring& b)
 {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Opens a process to stop it, with the right to wait for its end where the
-// system grants that too.
+// Asks one of the path functions that take (input, buffer, size) and answer
+// the length needed; empty when it fails.
+template <typename Ask>
+std::wstring AskPath(Ask ask)
+{
+    std::wstring out(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const DWORD length = ask(out.data(), static_cast<DWORD>(out.size()));
+        if (length == 0) return {};
+        if (length < out.size()) {
+            out.resize(length);
+            return out;
+        }
+        out.resize(length);
+    }
+    return {};
+}
+
+// One spelling for one file: absolute, "." and ".." resolved, forward
+// slashes turned round, repeated separators dropped, 8.3 short names
+// expanded where the file exists, and no "\\?\" prefix. Letter case is
+// left to the comparison.
+std::wstring NormalPath(const std::wstring& path)
+{
+    std::wstring plain = path;
+    if (plain.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        plain = L"\\\\" + plain.substr(8);
+    else if (plain.rfind(L"\\\\?\\", 0) == 0)
+        plain = plain.substr(4);
+    std::wstring full = AskPath([&](wchar_t* buffer, DWORD size) {
+        return GetFullPathNameW(plain.c_str(), size, buffer, nullptr);
+    });
+    if (full.empty()) return plain;
+    std::wstring longPath = AskPath([&](wchar_t* buffer, DWORD size) {
+        return GetLongPathNameW(full.c_str(), buffer, size);
+    });
+    return longPath.empty() ? full : longPath;
+}
+
+// The file the process was started from, as a Win32 path; empty when the
+// system will not say.
+std::wstring ImagePath(HANDLE process)
+{
+    std::wstring path(32768, L'\0');  // no Windows path is longer
+    DWORD size = static_cast<DWORD>(path.size());
+    if (!QueryFullProcessImageNameW(process, 0, path.data(), &size)) return {};
+    path.resize(size);
+    return path;
+}
+
+std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name)
+{
+    // The program folder keeps its backslash at a drive root ("C:\").
+    if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
+    return folder + L'\\' + name;
+}
+
+// Opens a process to read its image path and stop it, with the right to
+// wait for its end where the system grants that too.
 UniqueHandle OpenForStop(DWORD processId)
 {
-    HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
-    if (!h) h = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    constexpr DWORD kRights = PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION;
+    HANDLE h = OpenProcess(kRights | SYNCHRONIZE, FALSE, processId);
+    if (!h) h = OpenProcess(kRights, FALSE, processId);
     return UniqueHandle{h};
 }
 
-std::vector<UniqueHandle> StopMatching(const std::wstring& name)
+// The snapshot's bare exe names only pick the candidates; what decides is
+// the image path read through the open handle, which also pins the process,
+// so an id reused in between cannot make us stop a stranger.
+std::vector<UniqueHandle> StopMatching(const std::wstring& name, const std::wstring& image)
 {
     std::vector<UniqueHandle> stopped;
     UniqueFile snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
@@ -40,9 +102,13 @@ std::vector<UniqueHandle> StopMatching(const std::wstring& name)
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
         entry.szExeFile[MAX_PATH - 1] = L'\0';
-        if (entry.th32ProcessID == self || !SameNameNoCase(name, entry.szExeFile)) continue;
+        if (entry.th32ProcessID == self || !SameTextNoCase(name, entry.szExeFile)) continue;
         UniqueHandle process = OpenForStop(entry.th32ProcessID);
-        if (process && TerminateProcess(process.get(), 0)) stopped.push_back(std::move(process));
+        if (!process) continue;
+        const std::wstring path = ImagePath(process.get());
+        // A process whose image cannot be read may not be ours: it lives on.
+        if (path.empty() || !SameTextNoCase(NormalPath(path), image)) continue;
+        if (TerminateProcess(process.get(), 0)) stopped.push_back(std::move(process));
     }
     return stopped;
 }
@@ -60,12 +126,12 @@ void WaitForEnds(const std::vector<UniqueHandle>& processes)
 
 }  // namespace
 
-void KillProcessByName(const std::string& name) noexcept
+void KillProcessByName(const std::string& name, const std::string& folder) noexcept
 {
     try {
-        const std::wstring wanted = Utf8ToWide(name);
-        if (wanted.empty()) return;
-        WaitForEnds(StopMatching(wanted));
+        const std::wstring wanted = Utf8ToWide(name), wideFolder = Utf8ToWide(folder);
+        if (wanted.empty() || wideFolder.empty()) return;
+        WaitForEnds(StopMatching(wanted, NormalPath(JoinFolderAndName(wideFolder, wanted))));
     } catch (...) {
         // Out of memory: whatever was stopped stays stopped.
     }

@@ -11,9 +11,10 @@ void Main::Label_Close_Click()
     if (state.CurrentStep == 5) EndProcess(0);
     if (!AskYesNo("确定结束安装吗？")) return;
     if (state.CurrentStep == 3) {
-        // The tool is stopped and has really ended before its partial file
-        // is removed, so the file is not left behind locked.
-        KillProcessByName("wget.exe");
+        // Our own tool, from the program folder, is stopped and has really
+        // ended before its partial file is removed, so the file is not left
+        // behind locked; a wget.exe of anyone else's keeps running.
+        KillProcessByName("wget.exe", state.ProgramDir);
         SleepMilliseconds(100);
         DeleteFileIfExists(packagePath());
     }

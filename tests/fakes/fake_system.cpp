@@ -114,7 +114,10 @@ int64_t GetRemoteFileSize(const std::string& url) noexcept
     return it == fake.remoteSizes.end() ? 0 : it->second;
 }
 std::string BytesToText(const std::string& bytes) noexcept { return bytes; }
-void KillProcessByName(const std::string& name) noexcept { fake.log.push_back("kill:" + name); }
+void KillProcessByName(const std::string& name, const std::string& folder) noexcept
+{
+    fake.log.push_back("kill:" + name + " in " + folder);
+}
 bool VerifyPackageSignature(const std::string& path, const std::string& publisher) noexcept
 {
     fake.log.push_back("verify:" + path + "|" + publisher);

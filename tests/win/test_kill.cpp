@@ -1,5 +1,6 @@
-// The process killer under Wine: every process of the name, in any letter
-// case, is stopped and has really ended on return; other names live on.
+// The process killer under Wine: every process of the name (any letter case)
+// started from the given folder is stopped and has really ended on return;
+// other names, and the same name from other folders, live on.
 // Runs in a Wine prefix of its own, so no other test's wget.exe is touched.
 #include <doctest/doctest.h>
 
@@ -91,48 +92,95 @@ bool CopyAs(const std::string& to)
 
 }  // namespace
 
-TEST_CASE("KillProcessByName stops every WGET.EXE, not wget2.exe, and they have ended on return")
+TEST_CASE("KillProcessByName stops every WGET.EXE of our folder, however spelled, and nothing else")
 {
     Scratch dir;
     REQUIRE(dir.ok());
-    const std::string tool = dir / "WGET.EXE";
-    const std::string other = dir / "wget2.exe";
+    // A long folder name, so that its 8.3 short name is another spelling.
+    const std::string ours = dir / "Program Folder Of Ours";
+    const std::string elsewhere = dir / "elsewhere";
+    const std::string inside = ours + "\\sub";
+    for (const std::string& folder : {ours, elsewhere, inside})
+        REQUIRE(CreateDirectoryW(Utf8ToWide(folder).c_str(), nullptr));
+    const std::string tool = ours + "\\WGET.EXE";
     REQUIRE(CopyAs(tool));
-    REQUIRE(CopyAs(other));
-    // Each copy keeps a file locked, as the download tool keeps its package.
-    const std::string part1 = dir / "one.part";
-    const std::string part2 = dir / "two.part";
+    REQUIRE(CopyAs(ours + "\\wget2.exe"));
+    REQUIRE(CopyAs(elsewhere + "\\wget.exe"));
+    REQUIRE(CopyAs(inside + "\\wget.exe"));
 
-    Children children;
-    HANDLE first = children.Start(tool, "--hold " + Quoted(part1) + " --sleep 60000");
-    HANDLE second = children.Start(tool, "--hold " + Quoted(part2) + " --sleep 60000");
-    HANDLE survivor = children.Start(other, "--sleep 60000");
-    REQUIRE(first);
-    REQUIRE(second);
-    REQUIRE(survivor);
-    REQUIRE(WaitUntilListed(L"WGET.EXE", 2));
+    // Someone else's download tools: the same name, other folders (one of
+    // them inside ours), and a neighbour of ours with another name. They run
+    // through every round and must survive all of them.
+    Children strangers;
+    const std::vector<HANDLE> survivors = {
+        strangers.Start(elsewhere + "\\wget.exe", "--sleep 60000"),
+        strangers.Start(inside + "\\wget.exe", "--sleep 60000"),
+        strangers.Start(ours + "\\wget2.exe", "--sleep 60000"),
+    };
+    for (HANDLE h : survivors) REQUIRE(h);
+    REQUIRE(WaitUntilListed(L"wget.exe", 2));
     REQUIRE(WaitUntilListed(L"wget2.exe", 1));
-    REQUIRE(WaitUntilExists(part1));
-    REQUIRE(WaitUntilExists(part2));
 
-    Stopwatch clock;
-    KillProcessByName("wget.exe");
-    CHECK(clock.Seconds() < 6.0);
+    std::wstring shortWide(MAX_PATH, L'\0');
+    const DWORD shortLength =
+        GetShortPathNameW(Utf8ToWide(ours).c_str(), shortWide.data(), MAX_PATH);
+    REQUIRE(shortLength > 0);
+    REQUIRE(shortLength < MAX_PATH);
+    shortWide.resize(shortLength);
+    const std::string shortName = WideToUtf8(shortWide);
+    REQUIRE(shortName != ours);
+    std::string upper = ours;
+    CharUpperBuffA(upper.data(), static_cast<DWORD>(upper.size()));
+    std::string slashes = ours;
+    for (char& c : slashes)
+        if (c == '\\') c = '/';
 
-    // Ended, with exit code 0, and their files are free to delete right away.
-    CHECK(HasEnded(first));
-    CHECK(HasEnded(second));
-    CHECK(ExitCode(first) == 0);
-    CHECK(ExitCode(second) == 0);
-    CHECK(DeleteFileW(Utf8ToWide(part1).c_str()));
-    CHECK(DeleteFileW(Utf8ToWide(part2).c_str()));
-    CHECK(CountProcesses(L"WGET.EXE") == 0);
+    struct Spelling {
+        const char* what;
+        std::string folder;
+    };
+    const Spelling spellings[] = {
+        {"as GetModuleFileName gives it", ours},
+        {"upper case, with a trailing backslash", upper + "\\"},
+        {"its 8.3 short name", shortName},
+        {"forward slashes", slashes},
+        {"through sub\\..", inside + "\\.."},
+    };
+    int round = 0;
+    for (const Spelling& s : spellings) {
+        CAPTURE(s.what);
+        CAPTURE(s.folder);
+        // Each copy keeps a file locked, as the download tool keeps its package.
+        const std::string part1 = dir / ("one" + std::to_string(round) + ".part");
+        const std::string part2 = dir / ("two" + std::to_string(round) + ".part");
+        ++round;
+        Children children;
+        HANDLE first = children.Start(tool, "--hold " + Quoted(part1) + " --sleep 60000");
+        HANDLE second = children.Start(tool, "--hold " + Quoted(part2) + " --sleep 60000");
+        REQUIRE(first);
+        REQUIRE(second);
+        REQUIRE(WaitUntilListed(L"WGET.EXE", 4));
+        REQUIRE(WaitUntilExists(part1));
+        REQUIRE(WaitUntilExists(part2));
 
-    CHECK_FALSE(HasEnded(survivor));
+        Stopwatch clock;
+        KillProcessByName("wget.exe", s.folder);
+        CHECK(clock.Seconds() < 6.0);
+
+        // Ended, with exit code 0, and their files are free to delete right away.
+        CHECK(HasEnded(first));
+        CHECK(HasEnded(second));
+        CHECK(ExitCode(first) == 0);
+        CHECK(ExitCode(second) == 0);
+        CHECK(DeleteFileW(Utf8ToWide(part1).c_str()));
+        CHECK(DeleteFileW(Utf8ToWide(part2).c_str()));
+        for (HANDLE h : survivors) CHECK_FALSE(HasEnded(h));
+    }
+    CHECK(CountProcesses(L"WGET.EXE") == 2);
     CHECK(CountProcesses(L"wget2.exe") == 1);
 }
 
-TEST_CASE("KillProcessByName with no process of the name stops nothing")
+TEST_CASE("KillProcessByName with no process of the name in the folder stops nothing")
 {
     Scratch dir;
     REQUIRE(dir.ok());
@@ -142,13 +190,26 @@ TEST_CASE("KillProcessByName with no process of the name stops nothing")
     HANDLE process = children.Start(program, "--sleep 60000");
     REQUIRE(process);
     REQUIRE(WaitUntilListed(L"survivor.exe", 1));
+    const std::string here = dir / std::string();
 
-    // Neither a missing name, a part of the name nor an empty name matches.
-    for (const char* name : {"wget.exe", "survivor", "urvivor.exe", "survivor.exe.", ""}) {
-        const std::string nameText = name;
-        CAPTURE(nameText);
+    // Neither a missing name, a part of the name nor an empty name matches;
+    // nor does the right name in another folder, a folder only beginning
+    // like ours, or no folder at all.
+    struct Case {
+        std::string name, folder;
+    };
+    const Case cases[] = {
+        {"wget.exe", here},        {"survivor", here},
+        {"urvivor.exe", here},     {"survivor.exe.", here},
+        {"", here},                {"survivor.exe", dir / "other"},
+        {"survivor.exe", here + "x"}, {"survivor.exe", ""},
+        {"survivor.exe", "C:\\"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.name);
+        CAPTURE(c.folder);
         Stopwatch clock;
-        KillProcessByName(name);
+        KillProcessByName(c.name, c.folder);
         CHECK(clock.Seconds() < 1.0);
         CHECK_FALSE(HasEnded(process));
     }
