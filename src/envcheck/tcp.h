@@ -1,17 +1,13 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 // The local ports of every row of the machine's IPv4 TCP table, whatever the
-// state, as ",135,445,1433"; empty when the table cannot be read.
-std::string GetTcpLocalPorts() noexcept;
+// state, in table order (a port once per row that holds it); empty when the
+// table cannot be read. Remote ports and the IPv6 table are not looked at.
+std::vector<uint16_t> GetTcpLocalPorts() noexcept;
 
-// Whole-number search of the port in GetTcpLocalPorts().
+// True when port is one of GetTcpLocalPorts(): whole numbers, so 143 is no
+// match for a row holding 1433, and a port outside 0..65535 matches nothing.
 bool IsPortInUse(int port) noexcept;
-
-// ",p1,p2,..." in the order given.
-std::string FormatPortList(const std::vector<uint16_t>& ports);
-// Whole-number search of port in a list made by FormatPortList.
-bool PortListContains(const std::string& list, int port);

@@ -22,7 +22,7 @@ using GetTcpTableFn = ULONG(WINAPI*)(PMIB_TCPTABLE table, PULONG size, BOOL orde
 
 }  // namespace
 
-std::string GetTcpLocalPorts() noexcept
+std::vector<uint16_t> GetTcpLocalPorts() noexcept
 {
     try {
         // iphlpapi is no known DLL: taken from the system folder only.
@@ -49,7 +49,7 @@ std::string GetTcpLocalPorts() noexcept
                 ports.reserve(rows);
                 for (std::size_t i = 0; i < rows; ++i)
                     ports.push_back(::ntohs(static_cast<u_short>(table->table[i].dwLocalPort & 0xFFFF)));
-                return FormatPortList(ports);
+                return ports;
             }
             if (result != ERROR_INSUFFICIENT_BUFFER) return {};
             size = capacity;

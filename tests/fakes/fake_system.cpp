@@ -90,7 +90,7 @@ int64_t GetLocalFileSize(const std::string& path) noexcept
 // Probes.
 bool ServiceExists(const std::string& name) noexcept { return fake.services.count(Upper(name)) > 0; }
 std::string GetWindowsVersion() noexcept { return fake.windowsVersion; }
-std::string GetTcpLocalPorts() noexcept { return fake.tcpPorts; }
+std::vector<uint16_t> GetTcpLocalPorts() noexcept { return fake.tcpPorts; }
 bool FillRandomBytes(void* buffer, std::size_t size) noexcept
 {
     if (!fake.randomWorks) return false;

@@ -21,7 +21,7 @@ struct FakeSystem {
 
     // Machine.
     std::string windowsVersion = "6.1";
-    std::string tcpPorts;                      // as GetTcpLocalPorts gives it
+    std::vector<uint16_t> tcpPorts;            // as GetTcpLocalPorts gives it
     std::set<std::string> services;            // key names, compared upper-case
     std::map<std::string, int64_t> freeMiB;    // "C:" (upper) → MiB; missing drive → 0
     std::set<std::string> folders;             // existing folders, with a closing backslash for roots

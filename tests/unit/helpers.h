@@ -16,7 +16,7 @@ inline void MachineThatPasses()
 {
     fake.Reset();
     fake.windowsVersion = "6.1";
-    fake.tcpPorts = ",135,445";
+    fake.tcpPorts = {135, 445};
     fake.freeMiB["C:"] = 20000;
     fake.freeMiB["D:"] = 20000;
     fake.folders = {"C:\\", "D:\\"};

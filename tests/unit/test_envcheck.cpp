@@ -56,7 +56,7 @@ TEST_CASE("the gates run in order and each refusal is the only message")
     // Every gate fails: only the first message shows; then lift them one by one.
     MachineThatPasses();
     fake.windowsVersion = "6.0";
-    fake.tcpPorts = ",135,1433";
+    fake.tcpPorts = {135, 1433};
     fake.services = {"MSSQLSERVER"};
     fake.freeMiB["C:"] = 5119;
     fake.fileSizes.clear();
@@ -71,7 +71,7 @@ TEST_CASE("the gates run in order and each refusal is the only message")
     auto lift = [](int gate) {
         switch (gate) {
         case 0: fake.windowsVersion = "6.1"; break;
-        case 1: fake.tcpPorts = ",135,14330,143"; break;  // near misses do not count
+        case 1: fake.tcpPorts = {135, 14330, 143}; break;  // near misses do not count
         case 2: fake.services = {"MSSQL$SQLEXPRESS"}; break;  // a named instance is no obstacle
         case 3: fake.freeMiB["C:"] = 5120; break;           // exactly 5120 passes
         }
@@ -115,15 +115,38 @@ TEST_CASE("the download tool is looked for beside the program, also at a drive r
     CHECK(GateMessage(other) == "Wget.exe不存在，请重新下载系统。");
 }
 
-TEST_CASE("port list search matches whole numbers only")
+TEST_CASE("IsPortInUse matches whole port numbers of the table only")
 {
-    CHECK(FormatPortList({135, 445, 1433}) == ",135,445,1433");
-    CHECK(FormatPortList({}).empty());
-    CHECK(PortListContains(",135,445,1433", 1433));
-    CHECK(PortListContains(",1433", 1433));
-    CHECK_FALSE(PortListContains(",14330,143,11433", 1433));
-    CHECK_FALSE(PortListContains(",1433", 143));
-    CHECK_FALSE(PortListContains("", 1433));
+    struct Case {
+        std::vector<uint16_t> ports;
+        int port;
+        bool found;
+    };
+    const Case cases[] = {
+        {{135, 445, 1433}, 1433, true},
+        {{1433, 135}, 1433, true},
+        {{135, 1433, 445}, 1433, true},
+        {{1433, 80, 1433}, 1433, true},  // a port once per row that holds it
+        {{14330}, 1433, false},
+        {{11433}, 1433, false},
+        {{14330, 143, 11433}, 1433, false},
+        {{1433}, 143, false},
+        {{1433}, 433, false},
+        {{1433}, 14, false},
+        {{}, 1433, false},  // an unreadable or empty table: every port is free
+        {{}, 0, false},
+        {{0}, 0, true},
+        {{65535}, 65535, true},
+        {{1433}, -1433, false},
+        {{64103}, -1433, false},  // -1433 as a 16-bit pattern
+        {{1433}, 1433 + 65536, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.port);
+        CAPTURE(c.ports.size());
+        fake.tcpPorts = c.ports;
+        CHECK(IsPortInUse(c.port) == c.found);
+    }
 }
 
 TEST_CASE("version text to number")

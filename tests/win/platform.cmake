@@ -28,6 +28,7 @@ stackhold_win_test(platform_wow64
 
 stackhold_win_test(envcheck_tcp
   SOURCES ${platform_tests}/test_tcp.cpp ${envcheck_src}/tcp.cpp ${envcheck_src}/tcp_win32.cpp
+  LIBS iphlpapi ws2_32
   LOCKS port1433)
 set_tests_properties(win.envcheck_tcp PROPERTIES SKIP_RETURN_CODE 77)
 
