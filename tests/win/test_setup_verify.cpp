@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "setup/verify.h"
 #include "win/setup_test_util.h"
@@ -51,6 +53,12 @@ private:
 
     HMODULE module_;
 };
+
+bool UnderWine()
+{
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+}
 
 struct Timed {
     bool result;
@@ -118,6 +126,47 @@ TEST_CASE("TestSqlConnection opens only when setup left the marker and the servi
 
     CHECK(provider.Unregister() == S_OK);
     CHECK_FALSE(ProviderRegistered());
+}
+
+TEST_CASE("TestSqlConnection hands the provider the connection string's properties")
+{
+    InstanceCleanup cleanup;
+    StandInProvider provider;
+    REQUIRE(provider.Register() == S_OK);
+    REQUIRE(WriteMarker("Ab3defGh4k"));
+    REQUIRE(CreateTestService());
+    Scratch scratch;
+    REQUIRE(scratch.ok());
+    EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()}};
+
+    REQUIRE(TestSqlConnection());
+    const std::string record = ReadBytes(scratch / L"oledb.txt");
+    INFO(record);
+    const std::vector<std::string> lines = SplitLines(record);
+    // Windows authentication as the installer's own account, the master
+    // database of the local default instance, and no password kept.
+    for (const char* wanted : {
+             "DBINIT\tDBPROP_AUTH_INTEGRATED\tSSPI",
+             "DBINIT\tDBPROP_INIT_DATASOURCE\t(local)",
+             "DBINIT\tDBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO\tfalse",
+         }) {
+        CAPTURE(wanted);
+        CHECK(std::count(lines.begin(), lines.end(), wanted) == 1);
+    }
+    // Wine's oledb32 files "Initial Catalog" under DBPROP_CATALOGLOCATION
+    // (22) instead of DBPROP_INIT_CATALOG; the value is what counts here.
+    const std::string catalog = UnderWine() ? "DBINIT\t22\tmaster" : "DBINIT\tDBPROP_INIT_CATALOG\tmaster";
+    CAPTURE(catalog);
+    CHECK(std::count(lines.begin(), lines.end(), catalog) == 1);
+    // CommandTimeout is no initialisation property: ADO hands it to the
+    // commands it runs, and the test connection runs none, so no provider
+    // can see it here.
+    // Nothing asks for a user name or a password of its own.
+    for (const std::string& line : lines) {
+        CAPTURE(line);
+        CHECK(line.find("DBPROP_AUTH_USERID") == std::string::npos);
+        CHECK(line.find("DBPROP_AUTH_PASSWORD") == std::string::npos);
+    }
 }
 
 TEST_CASE("TestSqlConnection leaves the thread's COM state as it found it")

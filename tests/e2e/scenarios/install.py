@@ -55,6 +55,13 @@ def scenario_install(ctx):
                                    password)
         assert setup[0] == "commandline: " + want, setup[0]
         assert "result: installed" in setup, setup
+        # The one test connection handed the provider the connection
+        # string's properties (Wine's oledb32 files "Initial Catalog" under
+        # id 22, DBPROP_CATALOGLOCATION, instead of DBPROP_INIT_CATALOG).
+        oledb = [l for l in read_record(s, "oledb.txt") if l]
+        for want in ("DBINIT\tDBPROP_AUTH_INTEGRATED\tSSPI", "DBINIT\tDBPROP_INIT_DATASOURCE\t(local)",
+                     "DBINIT\tDBPROP_AUTH_PERSIST_SENSITIVE_AUTHINFO\tfalse", "DBINIT\t22\tmaster"):
+            assert oledb.count(want) == 1, (want, oledb)
 
         # What is left: the data directory, the packages folder without the
         # package, and the notes file in the system code page.
