@@ -19,6 +19,15 @@ stackhold_win_test(platform_service
           ${platform_src}/text_win32.cpp
   LOCKS mssqlserver-service
   TIMEOUT 180)
+# The same program with Wine's in-process WMI (wbemprox) switched off for
+# that one process, so that WMI cannot be asked and the service manager must
+# answer in its place. A stopped winmgmt service would not do: in the test
+# prefix it is stopped already and Wine's in-process WMI answers regardless.
+add_test(NAME win.platform_service_no_wmi
+  COMMAND env WINEDLLOVERRIDES=wbemprox=d ${CMAKE_CROSSCOMPILING_EMULATOR}
+          $<TARGET_FILE:platform_service> --no-skip "--test-case=WMI unreachable*")
+set_tests_properties(win.platform_service_no_wmi PROPERTIES TIMEOUT 120 LABELS win
+  RESOURCE_LOCK mssqlserver-service)
 
 stackhold_win_test(platform_random
   SOURCES ${platform_tests}/test_random.cpp ${platform_src}/random_win32.cpp)

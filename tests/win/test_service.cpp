@@ -117,3 +117,27 @@ TEST_CASE("the probe works in a thread whose COM is already initialised")
     ::CoUninitialize();
     ::CoUninitialize();
 }
+
+// Run as win.platform_service_no_wmi with Wine's WMI provider (wbemprox)
+// switched off for the process, as on a machine whose WMI repository or
+// service is broken: the service manager answers instead.
+TEST_CASE("WMI unreachable: the service manager answers" * doctest::skip())
+{
+    // The fixture holds: WMI itself cannot be asked.
+    REQUIRE(AskWmiForService("MSSQLSERVER") == WmiAnswer::Unreachable);
+    CHECK_FALSE(ServiceExists("MSSQLSERVER"));
+    {
+        TestService service(L"mssqlserver", L"SQL Server (test)");
+        REQUIRE(service.created());
+        CHECK(AskWmiForService("MSSQLSERVER") == WmiAnswer::Unreachable);
+        for (const Probe& p : {Probe{"MSSQLSERVER", true}, Probe{"MsSqlServer", true},
+                               Probe{"MSSQLSERVER2", false}, Probe{"MSSQL", false},
+                               Probe{"SQL Server (test)", false}}) {
+            CAPTURE(p.name);
+            CHECK(ServiceExists(p.name) == p.exists);
+        }
+        // A quotation mark is refused before either way is asked.
+        CHECK_FALSE(ServiceExists("MSSQLSERVER'"));
+    }
+    CHECK_FALSE(ServiceExists("MSSQLSERVER"));
+}
