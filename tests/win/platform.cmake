@@ -47,11 +47,19 @@ stackhold_win_test(envcheck_version
           ${envcheck_src}/version_win32.cpp
   LOCKS wineprefix-version)
 
-# The same program under Vista, Windows 10 and Windows 7 in turn, switched
-# with winecfg in a private prefix so that no other test sees the change.
+# The same test with the installer's own resources linked in, manifest and
+# its list of supported systems included.
+stackhold_win_test(envcheck_version_manifested
+  SOURCES ${platform_tests}/test_version.cpp ${envcheck_src}/version.cpp
+          ${envcheck_src}/version_win32.cpp ${CMAKE_SOURCE_DIR}/res/stackhold.rc
+  LOCKS wineprefix-version)
+target_compile_definitions(envcheck_version_manifested PRIVATE STACKHOLD_TEST_MANIFESTED)
+
+# Both programs under Vista, Windows 8, 8.1, 10 and 7 in turn, switched with
+# winecfg in a private prefix so that no other test sees the change.
 add_test(NAME win.envcheck_version_switch
   COMMAND python3 ${platform_tests}/version_switch.py ${CMAKE_CROSSCOMPILING_EMULATOR}
-          $<TARGET_FILE:envcheck_version>)
+          $<TARGET_FILE:envcheck_version> $<TARGET_FILE:envcheck_version_manifested>)
 set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 660 LABELS win)
 
 # The pumping wait of the command runner and the HEAD request.
