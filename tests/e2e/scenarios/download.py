@@ -15,10 +15,12 @@ in place; the prefix and everything in it go at the end of the scenario."""
 import os
 import random
 import re
+import shutil
+import subprocess
 import time
 
 from checks import check_bars, submit_defaults
-from harness import Body, File, HttpServer, Nginx, ensure_pki, log, wait_until
+from harness import Body, File, HttpServer, Nginx, Process, ensure_pki, log, wait_until, wine_env
 from layout import APP_TITLE
 
 PACKAGE_URI = "/2012/SQLEXPR_x64_CHS.exe"
@@ -298,9 +300,36 @@ def scenario_download_address_without_colon(ctx):
     expect_address_refused(ctx, "[SQLEXPR_x64_CHS.exe]")
 
 
+def start_foreign_wget(ctx, s):
+    """A program named wget.exe in C:\\Others of the scenario's prefix that
+    only waits (the command runner's test child, renamed), started beside
+    the installer."""
+    child = ctx.build.fixture("childprog.exe")
+    ctx.build.require(child)
+    folder = s.c_path("C:\\Others")
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, "wget.exe")
+    shutil.copy2(child, exe)
+    env = wine_env(s.prefix, s.xvfb.display, s.lang, s.env)
+    return Process(["wine", "C:\\Others\\wget.exe", "--sleep", "120000"], name="foreign wget.exe",
+                   env=env, cwd=folder, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def runs_from(pid, folder):
+    """True when the Linux process `pid` runs a Windows program from a folder
+    of that name (Wine shows the program's Windows path as its command)."""
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            args = f.read().split(b"\0")
+    except OSError:
+        return False
+    return any(("\\" + folder + "\\").lower().encode() in a.lower() for a in args[:2])
+
+
 def scenario_close_download(ctx):
     """The close mark while the tool downloads: No lets the download go on,
-    Yes stops the tool, removes the partial package and ends the program."""
+    Yes stops the tool, removes the partial package and ends the program; a
+    wget.exe of another folder running beside it is left alone."""
     with ctx.scenario() as s:
         path, data = make_package(ctx.build, os.path.join(s.workdir, "pkg"), 8 * MiB, seed=5)
         package = s.c_path(PACKAGE)
@@ -328,13 +357,24 @@ def scenario_close_download(ctx):
             assert s.running() and s.wine_pids("wget.exe"), "the download stopped after No"
             assert file_size(package) < len(data), "the download ended before the second close"
 
+            # Someone else's wget.exe, from another folder, runs beside ours.
+            foreign = start_foreign_wget(ctx, s)
+            wait_until(lambda: len(s.wine_pids("wget.exe")) == 2, 15, what="the second wget.exe to run")
+            ours = set(s.wine_pids("wget.exe")) - {p for p in s.wine_pids("wget.exe") if runs_from(p, "Others")}
+            assert len(ours) == 1, "cannot tell our wget.exe from the other one"
+
             d.click("Label_Close")
             box = d.msgbox(timeout=10)
             assert box["text"] == ASK_CLOSE, box
             d.press("yes")
             assert s.wait_exit(15) is not None, "the program runs on after Yes"
             assert not os.path.exists(package), "the partial package was left (%d bytes)" % file_size(package)
-            wait_until(lambda: not s.wine_pids("wget.exe"), 5, what="wget.exe to end")
+            wait_until(lambda: not ours & set(s.wine_pids("wget.exe")), 5, what="our wget.exe to end")
+            # Only our own tool was stopped: the other folder's wget.exe lives on.
+            assert foreign.alive(), "the other folder's wget.exe was stopped too"
+            left = s.wine_pids("wget.exe")
+            assert len(left) == 1 and runs_from(left[0], "Others"), left
+            foreign.stop()
             # Nothing comes back: the tool really stopped writing.
             time.sleep(1.5)
             assert not os.path.exists(package), "the package came back after the end"

@@ -187,6 +187,11 @@ def scenario_gate_version(ctx):
     with ctx.scenario("win10", windows_version="win10") as s:
         s.launch()
         settings_page_opens(s)
+    # Windows 8.1 (63) passes too, although it tells a program without the
+    # right manifest that it is 6.2.
+    with ctx.scenario("win81", windows_version="win81") as s:
+        s.launch()
+        settings_page_opens(s)
 
 
 def listen_on_1433():
