@@ -54,6 +54,20 @@ private:
     HMODULE module_;
 };
 
+// The stand-in provider records what it is given; that record goes to a
+// folder of the test's own, never to the shared prefix's C:\stackhold-record,
+// which the end-to-end prefixes are copied from and read.
+class RecordFolder {
+public:
+    RecordFolder() : env_{{L"STACKHOLD_RECORD_DIR", scratch_.path().c_str()}} {}
+    bool ok() const { return scratch_.ok(); }
+    std::wstring operator/(const std::wstring& name) const { return scratch_ / name; }
+
+private:
+    Scratch scratch_;
+    EnvScope env_;
+};
+
 bool UnderWine()
 {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
@@ -82,6 +96,8 @@ TEST_CASE("TestSqlConnection answers false at once when no SQLOLEDB provider is 
         REQUIRE(leftover.loaded());
     }
     REQUIRE_FALSE(ProviderRegistered());
+    RecordFolder record;
+    REQUIRE(record.ok());
     InstanceCleanup cleanup;
     REQUIRE(WriteMarker("Ab3defGh4k"));
     REQUIRE(CreateTestService());
@@ -93,6 +109,8 @@ TEST_CASE("TestSqlConnection answers false at once when no SQLOLEDB provider is 
 
 TEST_CASE("TestSqlConnection opens only when setup left the marker and the service")
 {
+    RecordFolder record;
+    REQUIRE(record.ok());
     InstanceCleanup cleanup;
     StandInProvider provider;
     REQUIRE(provider.loaded());
@@ -135,14 +153,13 @@ TEST_CASE("TestSqlConnection hands the provider the connection string's properti
     REQUIRE(provider.Register() == S_OK);
     REQUIRE(WriteMarker("Ab3defGh4k"));
     REQUIRE(CreateTestService());
-    Scratch scratch;
-    REQUIRE(scratch.ok());
-    EnvScope env{{L"STACKHOLD_RECORD_DIR", scratch.path().c_str()}};
+    RecordFolder record;
+    REQUIRE(record.ok());
 
     REQUIRE(TestSqlConnection());
-    const std::string record = ReadBytes(scratch / L"oledb.txt");
-    INFO(record);
-    const std::vector<std::string> lines = SplitLines(record);
+    const std::string text = ReadBytes(record / L"oledb.txt");
+    INFO(text);
+    const std::vector<std::string> lines = SplitLines(text);
     // Windows authentication as the installer's own account, the master
     // database of the local default instance, and no password kept.
     for (const char* wanted : {
@@ -171,6 +188,8 @@ TEST_CASE("TestSqlConnection hands the provider the connection string's properti
 
 TEST_CASE("TestSqlConnection leaves the thread's COM state as it found it")
 {
+    RecordFolder record;
+    REQUIRE(record.ok());
     InstanceCleanup cleanup;
     StandInProvider provider;
     REQUIRE(provider.Register() == S_OK);
