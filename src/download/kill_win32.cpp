@@ -71,6 +71,39 @@ std::wstring ImagePath(HANDLE process)
     return path;
 }
 
+// Which file a path leads to, whatever the spelling: the volume and the
+// file's index on it. Reaches through what path text cannot see: a
+// substituted or mapped drive letter, a junction in the folder's path.
+struct FileIdentity {
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    bool known = false;
+    bool operator==(const FileIdentity& o) const
+    {
+        return known && o.known && volume == o.volume && indexHigh == o.indexHigh &&
+               indexLow == o.indexLow;
+    }
+};
+
+FileIdentity IdentityOf(const std::wstring& path)
+{
+    // No access asked: reading the attributes of a running program's file
+    // conflicts with no sharing mode.
+    const UniqueFile file{CreateFileW(path.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return {};
+    return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, true};
+}
+
+// Our own tool: the same path once both are normalised, or else the very
+// same file reached by another way.
+bool IsOurImage(const std::wstring& imagePath, const std::wstring& ours, const FileIdentity& oursId)
+{
+    if (SameTextNoCase(NormalPath(imagePath), ours)) return true;
+    return oursId.known && IdentityOf(imagePath) == oursId;
+}
+
 std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name)
 {
     // The program folder keeps its backslash at a drive root ("C:\").
@@ -93,6 +126,7 @@ UniqueHandle OpenForStop(DWORD processId)
 // so an id reused in between cannot make us stop a stranger.
 std::vector<UniqueHandle> StopMatching(const std::wstring& name, const std::wstring& image)
 {
+    const FileIdentity imageId = IdentityOf(image);
     std::vector<UniqueHandle> stopped;
     UniqueFile snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)};
     if (!snapshot) return stopped;
@@ -107,7 +141,7 @@ std::vector<UniqueHandle> StopMatching(const std::wstring& name, const std::wstr
         if (!process) continue;
         const std::wstring path = ImagePath(process.get());
         // A process whose image cannot be read may not be ours: it lives on.
-        if (path.empty() || !SameTextNoCase(NormalPath(path), image)) continue;
+        if (path.empty() || !IsOurImage(path, image, imageId)) continue;
         if (TerminateProcess(process.get(), 0)) stopped.push_back(std::move(process));
     }
     return stopped;

@@ -76,6 +76,24 @@ bool WaitUntilExists(const std::string& path)
     return false;
 }
 
+// The same folder through Wine's drive Z:, which leads to the Unix root:
+// another drive letter for the very same files, as a substituted or mapped
+// drive is on Windows. Empty outside Wine.
+std::string ThroughDriveZ(const std::string& folder)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return {};
+    char* unix = unixName(Utf8ToWide(folder).c_str());
+    if (!unix) return {};
+    std::string path = std::string("Z:") + unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
 bool HasEnded(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_OBJECT_0; }
 
 DWORD ExitCode(HANDLE process)
@@ -135,6 +153,10 @@ TEST_CASE("KillProcessByName stops every WGET.EXE of our folder, however spelled
     for (char& c : slashes)
         if (c == '\\') c = '/';
 
+    const std::string viaZ = ThroughDriveZ(ours);
+    REQUIRE(!viaZ.empty());
+    REQUIRE(IsFile(viaZ + "\\WGET.EXE"));
+
     struct Spelling {
         const char* what;
         std::string folder;
@@ -145,6 +167,7 @@ TEST_CASE("KillProcessByName stops every WGET.EXE of our folder, however spelled
         {"its 8.3 short name", shortName},
         {"forward slashes", slashes},
         {"through sub\\..", inside + "\\.."},
+        {"another drive letter for the same files", viaZ},
     };
     int round = 0;
     for (const Spelling& s : spellings) {
