@@ -58,7 +58,8 @@ std::wstring ModulePath()
 
 }  // namespace
 
-void ShowMessage(const std::string& text) noexcept { ShowMessageBox(text, MB_OK | MB_ICONWARNING); }
+// An OK button only, and no icon: only the close question carries one.
+void ShowMessage(const std::string& text) noexcept { ShowMessageBox(text, MB_OK); }
 
 bool AskYesNo(const std::string& text) noexcept
 {

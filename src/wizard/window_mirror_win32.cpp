@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "platform/system_dll_win32.h"
 #include "platform/text_win32.h"
 #include "wizard/window_state_win32.h"
 #include "wizard/window_win32.h"
@@ -72,6 +73,17 @@ void SyncComboBox(ChildWindow& c)
     }
 }
 
+// With Common Controls 6 on a themed Windows, a drop-down list is drawn as a
+// grey push button. The edition box is a white field: without a theme the
+// control draws itself classically, in the colours its parent answers, and
+// keeps its keyboard handling and what it tells screen readers.
+void DrawUnthemed(HWND control) noexcept
+{
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static const auto setWindowTheme = ProcAddressAs<SetWindowThemeFn>(LoadSystemDll(L"uxtheme.dll"), "SetWindowTheme");
+    if (setWindowTheme) setWindowTheme(control, L"", L"");
+}
+
 HWND CreateChild(MainWindow& w, const Control& c)
 {
     const ChildClass cls = ClassFor(c);
@@ -85,6 +97,7 @@ HWND CreateChild(MainWindow& w, const Control& c)
                                   r.bottom - r.top, w.hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
                                   ::GetModuleHandleW(nullptr), nullptr);
     if (!hwnd) return nullptr;
+    if (c.kind == ControlKind::ComboBox) DrawUnthemed(hwnd);
     ::SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ::SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(w, c)), FALSE);
     return hwnd;
@@ -176,6 +189,7 @@ void KeepFocusOnVisibleField(MainWindow& w)
 
 void SyncTimers(MainWindow& w)
 {
+    if (!w.timersArmed) return;
     const Timer* model[3] = {&w.form->Timer1, &w.form->Timer2, &w.form->Timer3};
     for (int i = 0; i < 3; ++i) {
         const bool run = model[i]->enabled && model[i]->interval > 0;

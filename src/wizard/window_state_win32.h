@@ -84,6 +84,7 @@ struct MainWindow {
     HWND hwnd = nullptr;
     UINT dpi = 96;
     bool destroying = false;
+    bool timersArmed = false;      // from the first show on
     std::vector<ChildWindow> children;
     AppliedTimer timers[3];
     Canvas scene;                  // every visible picture, as painted

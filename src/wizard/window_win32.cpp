@@ -75,6 +75,20 @@ void RunHandler(MainWindow& w, Handler handler) noexcept
     SyncWindow();
 }
 
+// The submission carries steps 3 to 5 nested inside it. A fault inside the
+// page's own checks leaves the page up, as any failing statement of a
+// handler does; once the download has begun, whatever escapes ends the
+// program with a message.
+void RunSubmitHandler(MainWindow& w) noexcept
+{
+    try {
+        w.form->Step2_Submit_Click();
+    } catch (...) {
+        if (w.form->state.CurrentStep >= 3) EndAfterStepFault();
+    }
+    SyncWindow();
+}
+
 // Timer1 starts the step chain; a failure there is the program's end.
 void RunStartHandler(MainWindow& w) noexcept
 {
@@ -115,7 +129,6 @@ struct ClickRoute {
     void (Main::*handler)();
 };
 constexpr ClickRoute kClickRoutes[] = {
-    {kIdStep2Submit, &Main::Step2_Submit_Click},
     {kIdStep2Select, &Main::Step2_Select_Click},
     {kIdLabelClose, &Main::Label_Close_Click},
     {kIdLabel2, &Main::Label2_Click},
@@ -127,6 +140,7 @@ void OnClick(MainWindow& w, int id)
     // A click still queued for a control that has been hidden since (a
     // second press on the install button) is not a click on it.
     if (!c || !c->control->visible) return;
+    if (id == kIdStep2Submit) return RunSubmitHandler(w);
     for (const ClickRoute& route : kClickRoutes) {
         if (route.id == id) return RunHandler(w, route.handler);
     }
@@ -234,6 +248,7 @@ bool HandleLook(MainWindow& w, UINT message, WPARAM wParam, LPARAM lParam, LRESU
     case WM_ERASEBKGND: result = 1; return true;  // the scene covers everything
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:  // the edition box's field; its list is not ours
     case WM_CTLCOLORBTN: {
         HBRUSH brush = ColorChild(w, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
         if (!brush) return false;
@@ -322,6 +337,7 @@ void ResetWindowState(MainWindow& w)
     w.form = nullptr;
     w.hwnd = nullptr;
     w.destroying = false;
+    w.timersArmed = false;
     w.children.clear();
     for (AppliedTimer& t : w.timers) t = AppliedTimer{};
     w.scene.Clear();
@@ -420,6 +436,8 @@ void ShowMainWindow(int show) noexcept
     // the new window the active one.
     ::SetForegroundWindow(hwnd);
     ::UpdateWindow(hwnd);
+    TheWindow().timersArmed = true;
+    SyncWindow();
 }
 
 void DestroyMainWindow() noexcept
@@ -446,4 +464,38 @@ void EndAfterStartFailure() noexcept
 {
     ShowMessage(kStartFailedMessage);
     EndProcess(1);
+}
+
+void EndAfterStepFault() noexcept
+{
+    ShowMessage(kStepFaultMessage);
+    EndProcess(1);
+}
+
+namespace {
+
+[[noreturn]] void RunMessageLoop() noexcept
+{
+    MSG msg;
+    BOOL got;
+    while ((got = ::GetMessageW(&msg, nullptr, 0, 0)) > 0) DispatchWindowMessage(msg);
+    EndProcess(got == 0 ? static_cast<int>(msg.wParam) : 1);
+}
+
+}  // namespace
+
+void RunMainWindow(Main& form, int show) noexcept
+{
+    if (!CreateMainWindow(form)) EndAfterStartFailure();
+    // Form_Load may end the program with its own message; the window is
+    // still hidden then and no timer is armed, so nothing of step 1 runs
+    // behind the box.
+    try {
+        form.Form_Load(GetProgramDir());
+    } catch (...) {
+        EndAfterStartFailure();
+    }
+    SyncWindow();
+    ShowMainWindow(show);
+    RunMessageLoop();
 }

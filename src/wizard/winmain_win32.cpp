@@ -24,6 +24,10 @@ void RestrictDllSearch()
 void PrepareProcess()
 {
     RestrictDllSearch();
+    // No "insert a disk" or "cannot open file" box from the system for the
+    // whole run: a drive without a medium (the installation directory's, a
+    // card reader's) is answered as a plain failure of the call.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
     ::HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
     // Apartment-threaded, before any window; OLE's share of it gives the
     // folder chooser its drag and drop.
@@ -32,27 +36,11 @@ void PrepareProcess()
     ::InitCommonControlsEx(&controls);
 }
 
-[[noreturn]] void RunMessageLoop()
-{
-    MSG msg;
-    BOOL got;
-    while ((got = ::GetMessageW(&msg, nullptr, 0, 0)) > 0) DispatchWindowMessage(msg);
-    EndProcess(got == 0 ? static_cast<int>(msg.wParam) : 1);
-}
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show)
 {
     PrepareProcess();
     static Main form;  // lives as long as the process; never unloaded
-    if (!CreateMainWindow(form)) EndAfterStartFailure();
-    try {
-        form.Form_Load(GetProgramDir());
-    } catch (...) {
-        EndAfterStartFailure();
-    }
-    SyncWindow();
-    ShowMainWindow(show);
-    RunMessageLoop();
+    RunMainWindow(form, show);
 }

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -504,8 +505,28 @@ struct BoxAnswer {
     HWND owner;
     int button;
     std::wstring title, text;
-    bool hasCancel = false, hasNo = false, found = false;
+    bool hasCancel = false, hasNo = false, found = false, showsIcon = false;
 };
+
+BOOL CALLBACK FindShownIcon(HWND child, LPARAM param)
+{
+    wchar_t cls[32] = {};
+    ::GetClassNameW(child, cls, 32);
+    const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+    if (std::wstring(cls) == L"Static" && (style & SS_TYPEMASK) == SS_ICON && ::IsWindowVisible(child) &&
+        ::SendMessageW(child, STM_GETICON, 0, 0) != 0)
+        *reinterpret_cast<bool*>(param) = true;
+    return TRUE;
+}
+
+// True when the message box shows an icon: its icon control (id 20 on
+// Windows) is there, visible and holds one.
+bool BoxShowsIcon(HWND box)
+{
+    bool shown = false;
+    ::EnumChildWindows(box, FindShownIcon, reinterpret_cast<LPARAM>(&shown));
+    return shown;
+}
 
 BOOL CALLBACK FindStaticText(HWND child, LPARAM param)
 {
@@ -529,6 +550,7 @@ DWORD WINAPI AnswerBox(void* param)
             answer->title = TextOf(box);
             answer->hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
             answer->hasNo = ::GetDlgItem(box, IDNO) != nullptr;
+            answer->showsIcon = BoxShowsIcon(box);
             ::EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(answer));
             ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(answer->button, BN_CLICKED), 0);
             break;
@@ -563,26 +585,175 @@ TEST_CASE("message boxes belong to the window, carry the title, and only Yes is 
     for (const Case& c : {Case{IDYES, true}, Case{IDNO, false}}) {
         CAPTURE(c.button);
         bool result;
-        std::wstring title, text;
+        BoxAnswer seen{};
         {
             BoxAnswerer answerer(w.hwnd, c.button);
             result = AskYesNo("确定结束安装吗？");
             ::WaitForSingleObject(answerer.thread, 10000);
             REQUIRE(answerer.answer.found);
-            title = answerer.answer.title;
-            text = answerer.answer.text;
+            seen = answerer.answer;
         }
         CHECK(result == c.result);
-        CHECK(title == L"Corvane·Stackhold");
-        CHECK(text == L"确定结束安装吗？");
+        CHECK(seen.title == L"Corvane·Stackhold");
+        CHECK(seen.text == L"确定结束安装吗？");
+        CHECK(seen.showsIcon);  // the question icon
     }
 
+    // The OK-only box: one button, no icon.
     BoxAnswerer answerer(w.hwnd, IDOK);
     ShowMessage("数据库正在安装，无法结束。");
     ::WaitForSingleObject(answerer.thread, 10000);
     REQUIRE(answerer.answer.found);
+    CHECK(answerer.answer.title == L"Corvane·Stackhold");
     CHECK(answerer.answer.text == L"数据库正在安装，无法结束。");
     CHECK_FALSE(answerer.answer.hasNo);
+    CHECK_FALSE(answerer.answer.hasCancel);
+    CHECK_FALSE(answerer.answer.showsIcon);
+}
+
+namespace {
+
+// The start as the program makes it, in a child process (window_start_probe.exe
+// beside this test), watched from outside.
+struct StartRun {
+    bool boxShown = false;
+    std::wstring boxText;
+    bool boxShowsIcon = true;
+    bool windowShownUnderBox = true;
+    std::wstring counterUnderBox;  // Label3 while the box was up
+    DWORD exitCode = 0;
+    std::string report;            // the handlers that ran, a line each
+};
+
+struct ProcessWindows {
+    DWORD pid;
+    HWND box = nullptr, main = nullptr;
+};
+
+BOOL CALLBACK FindProcessWindows(HWND hwnd, LPARAM param)
+{
+    auto* found = reinterpret_cast<ProcessWindows*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    if (pid != found->pid) return TRUE;
+    wchar_t cls[64] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    if (std::wstring(cls) == L"#32770" && ::IsWindowVisible(hwnd)) found->box = hwnd;
+    if (std::wstring(cls) == kMainWindowClass) found->main = hwnd;
+    return TRUE;
+}
+
+std::wstring SentText(HWND hwnd)
+{
+    wchar_t buffer[256] = {};
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(hwnd, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
+                          &ignored);
+    return buffer;
+}
+
+std::wstring BesideThisTest(const wchar_t* name)
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L'\\') + 1) + name;
+}
+
+// Runs the probe in mode; when a message box comes up, holds it open for
+// holdMs (long enough for Timer1 and Timer3 to fire, were they armed) and
+// presses OK.
+StartRun RunStart(const wchar_t* mode, int holdMs)
+{
+    StartRun run;
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring report = std::wstring(temp) + L"window_start_" + mode + L".txt";
+    ::DeleteFileW(report.c_str());
+    std::wstring command = L"\"" + BesideThisTest(L"window_start_probe.exe") + L"\" " + mode + L" \"" + report + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    REQUIRE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    ::CloseHandle(pi.hThread);
+    for (int i = 0; i < 1500 && ::WaitForSingleObject(pi.hProcess, 10) == WAIT_TIMEOUT; ++i) {
+        ProcessWindows found{pi.dwProcessId};
+        ::EnumWindows(FindProcessWindows, reinterpret_cast<LPARAM>(&found));
+        if (!found.box) continue;
+        ::Sleep(static_cast<DWORD>(holdMs));
+        run.boxShown = true;
+        BoxAnswer read{};
+        ::EnumChildWindows(found.box, FindStaticText, reinterpret_cast<LPARAM>(&read));
+        run.boxText = read.text;
+        run.boxShowsIcon = BoxShowsIcon(found.box);
+        run.windowShownUnderBox = found.main && ::IsWindowVisible(found.main);
+        if (found.main) run.counterUnderBox = SentText(::GetDlgItem(found.main, kIdLabel3));
+        ::PostMessageW(found.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        break;
+    }
+    if (::WaitForSingleObject(pi.hProcess, 15000) != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 99);
+    ::GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    ::CloseHandle(pi.hProcess);
+    if (FILE* f = _wfopen(report.c_str(), L"rb")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) run.report += line;
+        std::fclose(f);
+    }
+    ::DeleteFileW(report.c_str());
+    return run;
+}
+
+}  // namespace
+
+TEST_CASE("the start: timers armed only once the window is shown; a failing load handler ends before step 1")
+{
+    // Step 1 starts on a window that is on screen.
+    const StartRun works = RunStart(L"works", 0);
+    CHECK_FALSE(works.boxShown);
+    CHECK(works.exitCode == 7);
+    CHECK(works.report == "CheckEnvironMental shown\n");
+
+    // Held open for 1.3 s: Timer1 (10 ms) and Timer3 (1 s) would both have
+    // fired inside the box's own loop had they been armed at creation.
+    struct Case {
+        const wchar_t* mode;
+        const wchar_t* message;
+    };
+    const Case cases[] = {
+        {L"no-password", L"非常抱歉，无法生成安全的随机密码，请重新运行。"},
+        {L"load-throws", L"程序启动失败，请重新运行。"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(WideToUtf8(c.mode));
+        const StartRun run = RunStart(c.mode, 1300);
+        REQUIRE(run.boxShown);
+        CHECK(run.boxText == c.message);
+        CHECK_FALSE(run.boxShowsIcon);
+        CHECK_FALSE(run.windowShownUnderBox);
+        CHECK(run.counterUnderBox == L"0s");
+        CHECK(run.report.empty());  // no handler ran: no step 1, no tick
+        CHECK(run.exitCode == 1);
+    }
+}
+
+TEST_CASE("a fault escaping the step chain after the download began ends the program with a message")
+{
+    // In step 3 or 4: the message, then the end.
+    for (const wchar_t* mode : {L"submit-fault-3", L"submit-fault-4"}) {
+        CAPTURE(WideToUtf8(mode));
+        const StartRun run = RunStart(mode, 0);
+        REQUIRE(run.boxShown);
+        CHECK(run.boxText == L"非常抱歉，安装过程出现错误，请重新运行。");
+        CHECK_FALSE(run.boxShowsIcon);
+        CHECK(run.exitCode == 1);
+        CHECK(run.report == "CheckEnvironMental shown\nStep2_Submit_Click\n");
+    }
+    // Still on the page (step 2): the failing statement is skipped, the
+    // window goes on and its next tick runs.
+    const StartRun page = RunStart(L"submit-fault-2", 0);
+    CHECK_FALSE(page.boxShown);
+    CHECK(page.exitCode == 7);
+    CHECK(page.report == "CheckEnvironMental shown\nStep2_Submit_Click\nTimer2_Timer\n");
 }
 
 TEST_CASE("the program's folder: no trailing backslash except at a drive root")

@@ -14,6 +14,20 @@ stackhold_win_test(window
   WRAPPER ${window_session}
   TIMEOUT 180)
 
+# The start as the program makes it, run by the window tests as a child.
+add_executable(window_start_probe ${window_here}/window_start_probe.cpp ${window_here}/window_handlers_fake.cpp
+  ${window_src}/wizard/window_win32.cpp ${window_src}/wizard/window_look_win32.cpp
+  ${window_src}/wizard/window_mirror_win32.cpp ${window_src}/wizard/artwork_win32.cpp
+  ${window_src}/wizard/ui_win32.cpp ${window_src}/wizard/main_form.cpp
+  ${window_src}/platform/strings.cpp ${window_src}/platform/text_win32.cpp)
+target_include_directories(window_start_probe PRIVATE ${window_src} ${CMAKE_BINARY_DIR}/generated
+  ${CMAKE_SOURCE_DIR}/tests)
+target_compile_definitions(window_start_probe PRIVATE ${STACKHOLD_WIN_DEFINES})
+target_compile_options(window_start_probe PRIVATE ${STACKHOLD_WARNINGS})
+target_link_libraries(window_start_probe PRIVATE ${STACKHOLD_WIN_LIBS})
+target_link_options(window_start_probe PRIVATE -municode ${STACKHOLD_WIN_LINK})
+add_dependencies(window window_start_probe)
+
 add_test(NAME win.window_dpi144
   COMMAND ${window_session} --dpi 144 ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:window>)
 set_tests_properties(win.window_dpi144 PROPERTIES TIMEOUT 180 LABELS win)

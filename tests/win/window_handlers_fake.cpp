@@ -2,6 +2,8 @@
 // Linked with the real design (main_form.cpp) and the real window.
 #include "window_handlers_fake.h"
 
+#include <stdexcept>
+
 #include "settings/password.h"
 #include "wizard/main_form.h"
 
@@ -20,7 +22,15 @@ void Record(const char* name)
 }
 }  // namespace
 
-std::string GenerateRandomPassword(int length) { return std::string(static_cast<std::size_t>(length), 'a'); }
+std::string GenerateRandomPassword(int length)
+{
+    switch (Handlers().random) {
+    case HandlerLog::Random::Fails: return {};
+    case HandlerLog::Random::Throws: throw std::runtime_error("generator");
+    case HandlerLog::Random::Works: break;
+    }
+    return std::string(static_cast<std::size_t>(length), 'a');
+}
 
 void Main::CheckEnvironMental() { Record("CheckEnvironMental"); }
 void Main::DispalyStep2() { Record("DispalyStep2"); }

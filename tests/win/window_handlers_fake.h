@@ -9,6 +9,9 @@
 
 struct HandlerLog {
     std::map<std::string, int> calls;
+    // What the password generator of Form_Load does: gives a password, gives
+    // none (the system's generator failed) or throws.
+    enum class Random { Works, Fails, Throws } random = Random::Works;
     // Runs inside the handler named; may change the model or throw.
     std::function<void(const std::string&)> action;
 
@@ -21,6 +24,7 @@ struct HandlerLog {
     {
         calls.clear();
         action = nullptr;
+        random = Random::Works;
     }
 };
 
