@@ -130,14 +130,6 @@ std::vector<Control*> Main::Controls()
             &Step2_Path, &Step2_Select, &Step2_Submit};
 }
 
-Control* Main::ControlById(int id)
-{
-    for (Control* c : Controls()) {
-        if (c->id == id) return c;
-    }
-    return nullptr;
-}
-
 std::vector<Control*> Main::settingsPage()
 {
     return {&Step2_T1, &Step2_Version, &Step2_Submit, &Step2_T2, &Step2_Path, &Step2_Select};

@@ -107,7 +107,6 @@ public:
 
     // Every control, in creation order (pictures first so labels lie above them).
     std::vector<Control*> Controls();
-    Control* ControlById(int id);
 
     // Start-up and the step chain.
     void Form_Load(const std::string& programDir);

@@ -141,15 +141,18 @@ TEST_CASE("a fresh download: every call in order, the timer on only while the to
     Main form;
     ReadyForDownload(form);
     bool timerOnDuringRun = false;
+    int timerIntervalDuringRun = 0;
     fake.onRun = [&](const std::string& line) {
         if (line.find("wget.exe") == std::string::npos) return;
         timerOnDuringRun = form.Timer2.enabled;
+        timerIntervalDuringRun = form.Timer2.interval;
         CHECK(form.state.CurrentStep == 3);
         fake.fileSizes[kPackage] = 1000000;
     };
     fake.sqlConnects = false;  // stop the chain at step 5 to keep the log short
     CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
     CHECK(timerOnDuringRun);
+    CHECK(timerIntervalDuringRun == 1000);
     CHECK_FALSE(form.Timer2.enabled);
     CHECK(form.state.PackageFileName == "SQLEXPR_x64_CHS.exe");
     CHECK(form.state.RemotePackageSize == 1000000);
@@ -319,6 +322,45 @@ TEST_CASE("Timer2 ticks: changes, stalls, same-second changes, first change, shr
     form.Timer2_Timer();
     CHECK(form.About1.text == "已下载 100%");
     CHECK(fake.log.back() == "taskbar:138412032/138412032");
+}
+
+TEST_CASE("speed texts at the rounding ties: whole KB/s, then tenths of MB/s, halves to even")
+{
+    struct Case {
+        int64_t bytes;  // arrived since the last change
+        int seconds;    // since the last change
+        const char* speed;
+    };
+    const Case cases[] = {
+        {2560, 1, "2K/S"},                    // 2.5 KB/s
+        {3584, 1, "4K/S"},                    // 3.5
+        {5 * 1024, 2, "2K/S"},                // 2.5, over two seconds
+        {7 * 1024, 2, "4K/S"},                // 3.5
+        {1024 * 1024 + 512, 1, "1024K/S"},    // 1024.5 → 1024: still KB/s
+        {1025 * 1024 + 512, 1, "1M/S"},       // 1025.5 → 1026 → 1.0 MB/s
+        {1280 * 1024, 1, "1.2M/S"},           // 1.25 MB/s
+        {1792 * 1024, 1, "1.8M/S"},           // 1.75
+        {3 * 2304 * 1024, 3, "2.2M/S"},       // 2.25, over three seconds
+    };
+    const std::string about2 = "版本：SQL Server 2012 Express (64位)，文件大小：132M，下载速度：";
+    for (const Case& c : cases) {
+        CAPTURE(c.bytes);
+        CAPTURE(c.seconds);
+        Main form;
+        ReadyForDownload(form);
+        form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
+        form.state.RemotePackageSize = 138412032;
+        form.state.LastSampleSize = 1000;
+        form.state.LastSampleTime = 7000;
+        fake.fileSizes[kPackage] = 1000 + c.bytes;
+        fake.clock = 7000 + c.seconds;
+        form.Timer2_Timer();
+        CHECK(form.About2.text == about2 + c.speed);
+    }
+    // The same ties straight from a speed in KB/s.
+    CHECK(SpeedText(1280) == "1.2M/S");
+    CHECK(SpeedText(1792) == "1.8M/S");
+    CHECK(SpeedText(2304) == "2.2M/S");
 }
 
 TEST_CASE("Timer2 with no size from the host leaves the percentage alone")

@@ -244,6 +244,72 @@ TEST_CASE("a fresh window: its frame at the system DPI, the children at the desi
     CHECK(IsTopmost(w.hwnd));
 }
 
+TEST_CASE("every windowed control shows the model's place, font, size, weight, colours and visibility")
+{
+    OpenWindow w;
+    const UINT dpi = ScreenDpi();
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    REQUIRE(::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    for (Control* c : w.form.Controls()) {
+        if (c->kind == ControlKind::Picture) continue;
+        CAPTURE(c->name);
+        HWND child = w.Child(c->id);
+        REQUIRE(child != nullptr);
+        // The place; a combo box's window also holds its dropped list below.
+        const RECT r = ClientRectOf(child, w.hwnd);
+        CHECK(r.left == TwipsToPixels(c->place.left, dpi));
+        CHECK(r.top == TwipsToPixels(c->place.top, dpi));
+        CHECK(r.right - r.left == TwipsToPixels(c->place.width, dpi));
+        if (c->kind != ControlKind::ComboBox) CHECK(r.bottom - r.top == TwipsToPixels(c->place.height, dpi));
+        CHECK(HasStyle(child, WS_VISIBLE) == c->visible);
+
+        const LOGFONTW font = FontOf(child);
+        if (c->defaultFont) {
+            CHECK(std::wstring(font.lfFaceName) == metrics.lfMessageFont.lfFaceName);
+        } else {
+            CHECK(std::wstring(font.lfFaceName) == L"黑体");
+            CHECK(font.lfCharSet == GB2312_CHARSET);
+            CHECK(font.lfHeight == -::MulDiv(static_cast<int>(c->fontPoints * 10 + 0.5), static_cast<int>(dpi), 720));
+        }
+        CHECK((font.lfWeight >= FW_BOLD) == c->bold);
+
+        // Colours as the window answers the child's WM_CTLCOLOR* question:
+        // a solid brush of the back colour, or the painted scene behind a
+        // see-through label.
+        const HBRUSH brush = reinterpret_cast<HBRUSH>(
+            ::SendMessageW(w.hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(child)));
+        REQUIRE(brush != nullptr);
+        CHECK(::GetTextColor(dc) == Ref(c->color));
+        LOGBRUSH lb{};
+        REQUIRE(::GetObjectW(brush, sizeof lb, &lb) == sizeof lb);
+        if (c->transparent) {
+            CHECK(lb.lbStyle != BS_SOLID);
+        } else {
+            CHECK(lb.lbStyle == BS_SOLID);
+            CHECK(lb.lbColor == Ref(c->backColor));
+        }
+    }
+    ::DeleteDC(dc);
+
+    // The edition box is a white field, themed Windows or not, and the
+    // list's selection field is answered in the box's colours.
+    w.ShowSettingsPage();
+    HWND box = w.Child(kIdStep2Version);
+    ::SetFocus(w.Child(kIdStep2Path));  // a focused box shows its field selected
+    RECT field;
+    ::GetClientRect(box, &field);
+    const int fieldHeight = TwipsToPixels(w.form.Step2_Version.place.height, dpi);
+    CHECK(PixelAt(box, field.right / 2, fieldHeight / 2) == RGB(255, 255, 255));
+    HDC listDc = ::CreateCompatibleDC(nullptr);
+    const LRESULT listBrush =
+        ::SendMessageW(w.hwnd, WM_CTLCOLORLISTBOX, reinterpret_cast<WPARAM>(listDc), reinterpret_cast<LPARAM>(box));
+    CHECK(listBrush != 0);
+    CHECK(::GetBkColor(listDc) == RGB(255, 255, 255));
+    ::DeleteDC(listDc);
+}
+
 TEST_CASE("a DPI change rescales the window, its children and their fonts")
 {
     OpenWindow w;
