@@ -5,6 +5,7 @@
   PE header nor in any resource directory;
 - they import only DLLs that every Windows 7 has (read with objdump);
 - both carry a version resource whose file version is the project's;
+- the installer's icon holds 48, 32, 24 and 16 pixel images;
 - the installer's manifest asks for administrator rights, DPI awareness,
   Common Controls 6 and names Windows 7 among the supported systems;
 - neither holds a path of the machine that built it;
@@ -22,7 +23,10 @@ from pathlib import Path
 
 kMaxSize = 1024 * 1024
 kMachineI386 = 0x14C
+kRtIcon = 3
+kRtGroupIcon = 14
 kRtVersion = 16
+kIconSides = {48, 32, 24, 16}
 kRtManifest = 24
 kSystemDlls = {
     "advapi32.dll", "bcrypt.dll", "comctl32.dll", "comdlg32.dll", "crypt32.dll",
@@ -167,6 +171,34 @@ def CheckManifest(name: str, pe: PeFile) -> None:
         Fail(f"{name}: the manifest does not name Windows 7 as supported")
 
 
+def IconImageSide(image: bytes):
+    """(width, height) of one icon image: a PNG or a DIB whose height counts
+    the mask too."""
+    if image[:8] == b"\x89PNG\r\n\x1a\n":
+        return struct.unpack_from(">II", image, 16)
+    _, width, height = struct.unpack_from("<Iii", image, 0)
+    return (width, height // 2)
+
+
+def CheckIcon(name: str, pe: PeFile) -> None:
+    groups = pe.Resources(kRtGroupIcon)
+    if len(groups) != 1:
+        Fail(f"{name}: {len(groups)} icon groups, wanted 1")
+        return
+    group = groups[0]
+    _, kind, count = struct.unpack_from("<HHH", group, 0)
+    listed = set()
+    for i in range(count):
+        width, height = struct.unpack_from("<BB", group, 6 + i * 14)
+        listed.add((width or 256, height or 256))
+    images = {IconImageSide(image) for image in pe.Resources(kRtIcon)}
+    wanted = {(side, side) for side in kIconSides}
+    if kind != 1 or not wanted <= listed:
+        Fail(f"{name}: the icon lists the sizes {sorted(listed)}, wanted {sorted(wanted)}")
+    if not wanted <= images:
+        Fail(f"{name}: the icon's images are {sorted(images)}, wanted {sorted(wanted)}")
+
+
 def CheckProgram(name: str, path: Path, version: tuple, forbidden):
     size = path.stat().st_size
     if size > kMaxSize:
@@ -229,6 +261,7 @@ def main() -> int:
         pe = CheckProgram(exe, path, version, forbidden)
         if pe and exe == "Stackhold.exe":
             CheckManifest(exe, pe)
+            CheckIcon(exe, pe)
     readme = folder / "使用说明.txt"
     if readme.is_file():
         CheckReadme(readme)
