@@ -4,6 +4,7 @@
 #include "download/http.h"
 #include "download/progress.h"
 #include "download/signature.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "setup/runner.h"
 #include "stackhold_config.h"

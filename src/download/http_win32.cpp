@@ -5,6 +5,7 @@
 #include "platform/handles_win32.h"
 #include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
+#include "wizard/ui.h"
 
 #include <winhttp.h>
 
@@ -233,7 +234,7 @@ int64_t GetRemoteFileSize(const std::string& url) noexcept
         return size;
     }
     int64_t size = 0;
-    if (WaitPumpingEvents(thread.get())) size = job->size;
+    if (WaitPumpingEvents(thread.get(), PumpEvents)) size = job->size;
     Release(job);
     return size;
 }

@@ -147,7 +147,7 @@ void StartAndWait(const StartPlan& plan, bool redirectionOff)
     }
     // The end is the handle becoming signalled: an exit code of 259
     // (STILL_ACTIVE) is never mistaken for a running process.
-    WaitPumpingEvents(process.get());
+    WaitPumpingEvents(process.get(), PumpEvents);
 }
 
 }  // namespace

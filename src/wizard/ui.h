@@ -1,5 +1,6 @@
 // What the window logic needs of the platform's window system: message
 // boxes, the event pump, the end of the process and a few window effects.
+// Time is in platform/clock.h, the program's folder in platform/program_dir.h.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +31,3 @@ void DragWindow() noexcept;
 // The taskbar button's progress (Windows 7 and later); cleared by the second.
 void SetTaskbarProgress(int64_t done, int64_t total) noexcept;
 void ClearTaskbarProgress() noexcept;
-void SleepMilliseconds(int milliseconds) noexcept;
-// Local time in whole seconds on a steady scale (differences are seconds).
-int64_t LocalClockSeconds() noexcept;
-// The folder that holds the program file, without a trailing backslash
-// except at a drive root ("C:\").
-std::string GetProgramDir() noexcept;

@@ -40,22 +40,6 @@ int ShowMessageBox(const std::string& text, UINT type) noexcept
     }
 }
 
-std::wstring ModulePath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(path.size());
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
-        if (length == 0) return {};
-        if (length < size) {
-            path.resize(length);
-            return path;
-        }
-        if (size >= 32768) return {};  // no Windows path is longer
-        path.resize(static_cast<std::size_t>(size) * 2);
-    }
-}
-
 }  // namespace
 
 // An OK button only, and no icon: only the close question carries one.
@@ -148,36 +132,4 @@ void ClearTaskbarProgress() noexcept
     ITaskbarList3* taskbar = Taskbar().get();
     HWND hwnd = MainWindowHandle();
     if (taskbar && hwnd) taskbar->SetProgressState(hwnd, TBPF_NOPROGRESS);
-}
-
-void SleepMilliseconds(int milliseconds) noexcept { ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }
-
-int64_t LocalClockSeconds() noexcept
-{
-    SYSTEMTIME local;
-    ::GetLocalTime(&local);
-    FILETIME stamp;
-    if (!::SystemTimeToFileTime(&local, &stamp)) return 0;
-    ULARGE_INTEGER ticks;
-    ticks.LowPart = stamp.dwLowDateTime;
-    ticks.HighPart = stamp.dwHighDateTime;
-    return static_cast<int64_t>(ticks.QuadPart / 10000000);  // 100 ns ticks since 1601
-}
-
-std::wstring FolderOfFile(std::wstring_view path)
-{
-    const std::size_t cut = path.find_last_of(L"\\/");
-    if (cut == std::wstring_view::npos) return {};
-    std::wstring folder(path.substr(0, cut));
-    if (!folder.empty() && folder.back() == L':') folder += L'\\';  // a drive root keeps its backslash
-    return folder;
-}
-
-std::string GetProgramDir() noexcept
-{
-    try {
-        return WideToUtf8(FolderOfFile(ModulePath()));
-    } catch (...) {
-        return {};
-    }
 }

@@ -1,5 +1,6 @@
 // The window's own controls in its header: close, link and drag.
 #include "download/kill.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "stackhold_config.h"
 #include "wizard/main_form.h"

@@ -8,6 +8,7 @@
 
 #include <windowsx.h>
 
+#include "platform/program_dir.h"
 #include "platform/text_win32.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"

@@ -49,7 +49,3 @@ inline constexpr char kStepFaultMessage[] = "非常抱歉，安装过程出现�
 // The taskbar's "button created" message, and what the window does on it.
 UINT TaskbarButtonCreatedMessage() noexcept;
 void AttachTaskbarButton(HWND window) noexcept;
-
-// The folder part of a file's full path, without a trailing backslash
-// except at a drive root ("C:\").
-std::wstring FolderOfFile(std::wstring_view path);

@@ -16,6 +16,8 @@
 #include "setup/notes.h"
 #include "setup/runner.h"
 #include "setup/verify.h"
+#include "platform/clock.h"
+#include "platform/program_dir.h"
 #include "wizard/ui.h"
 
 FakeSystem fake;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "platform/pump_wait_win32.h"
+#include "wizard/ui.h"
 #include "win_test_util.h"
 
 using namespace wintest;
@@ -16,6 +17,14 @@ struct SetAfter {
     HANDLE event;
     int ticks;
 };
+
+// The pump handed to the wait: the window's, counted.
+int gPumps = 0;
+void CountingPump() noexcept
+{
+    ++gPumps;
+    PumpEvents();
+}
 
 // Sets the event from inside the wait, once the window has ticked enough.
 void SetEventLate(TickingWindow& window)
@@ -37,7 +46,9 @@ TEST_CASE("WaitPumpingEvents returns true once the handle is signalled, events f
     window.onTick = &SetEventLate;
 
     Stopwatch clock;
-    CHECK(WaitPumpingEvents(event));
+    gPumps = 0;
+    CHECK(WaitPumpingEvents(event, CountingPump));
+    CHECK(gPumps >= 10);  // the wait ran the pump it was given
     // Only the window's own timer sets the event: had the wait not pumped,
     // it would never have ended.
     CHECK(window.ticks() >= 10);
@@ -47,7 +58,7 @@ TEST_CASE("WaitPumpingEvents returns true once the handle is signalled, events f
     // Already signalled: back at once.
     window.onTick = nullptr;
     Stopwatch again;
-    CHECK(WaitPumpingEvents(event));
+    CHECK(WaitPumpingEvents(event, PumpEvents));
     CHECK(again.Seconds() < 1.0);
     ::CloseHandle(event);
 }
@@ -60,7 +71,7 @@ TEST_CASE("WaitPumpingEvents answers false at once for a handle it cannot wait o
     REQUIRE(noSync);
     for (const HANDLE handle : {noSync, HANDLE{nullptr}}) {
         Stopwatch clock;
-        CHECK_FALSE(WaitPumpingEvents(handle));
+        CHECK_FALSE(WaitPumpingEvents(handle, PumpEvents));
         CHECK(clock.Seconds() < 1.0);
     }
     ::CloseHandle(noSync);

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/clock.h"
+#include "platform/program_dir.h"
 #include "platform/text_win32.h"
 #include "window_handlers_fake.h"
 #include "wizard/main_form.h"

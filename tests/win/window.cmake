@@ -11,6 +11,7 @@ stackhold_win_test(window
           ${window_src}/wizard/window_mirror_win32.cpp ${window_src}/wizard/artwork_win32.cpp
           ${window_src}/wizard/ui_win32.cpp ${window_src}/wizard/main_form.cpp
           ${window_src}/platform/strings.cpp ${window_src}/platform/text_win32.cpp
+          ${window_src}/platform/clock_win32.cpp ${window_src}/platform/program_dir_win32.cpp
   WRAPPER ${window_session}
   TIMEOUT 180)
 
@@ -19,7 +20,8 @@ add_executable(window_start_probe ${window_here}/window_start_probe.cpp ${window
   ${window_src}/wizard/window_win32.cpp ${window_src}/wizard/window_look_win32.cpp
   ${window_src}/wizard/window_mirror_win32.cpp ${window_src}/wizard/artwork_win32.cpp
   ${window_src}/wizard/ui_win32.cpp ${window_src}/wizard/main_form.cpp
-  ${window_src}/platform/strings.cpp ${window_src}/platform/text_win32.cpp)
+  ${window_src}/platform/strings.cpp ${window_src}/platform/text_win32.cpp
+          ${window_src}/platform/clock_win32.cpp ${window_src}/platform/program_dir_win32.cpp)
 target_include_directories(window_start_probe PRIVATE ${window_src} ${CMAKE_BINARY_DIR}/generated
   ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(window_start_probe PRIVATE ${STACKHOLD_WIN_DEFINES})
