@@ -31,7 +31,9 @@ double DistanceToSegment(double x, double y, double x0, double y0, double x1, do
     return std::hypot(x - (x0 + t * vx), y - (y0 + t * vy));
 }
 
-HFONT CreateTitleFont(int pixelHeight)
+using UniqueFont = UniqueGdi<HFONT>;
+
+UniqueFont CreateTitleFont(int pixelHeight)
 {
     LOGFONTW lf{};
     lf.lfHeight = -pixelHeight;
@@ -39,7 +41,7 @@ HFONT CreateTitleFont(int pixelHeight)
     lf.lfCharSet = DEFAULT_CHARSET;
     lf.lfQuality = ANTIALIASED_QUALITY;
     ::lstrcpynW(lf.lfFaceName, kTitleFace, LF_FACESIZE);
-    return ::CreateFontIndirectW(&lf);
+    return UniqueFont(::CreateFontIndirectW(&lf));
 }
 
 SIZE TextSize(HDC dc, HFONT font, const wchar_t* text)
@@ -53,13 +55,12 @@ SIZE TextSize(HDC dc, HFONT font, const wchar_t* text)
 
 // The largest title font, up to about half the logo's height, whose text
 // fits the width left beside the logo.
-HFONT FitTitleFont(HDC dc, int logoSide, LONG widthLeft)
+UniqueFont FitTitleFont(HDC dc, int logoSide, LONG widthLeft)
 {
     for (int height = logoSide / 2; height > 6; --height) {
-        HFONT font = CreateTitleFont(height);
-        if (!font) return nullptr;
-        if (TextSize(dc, font, kProductTitle).cx <= widthLeft) return font;
-        ::DeleteObject(font);
+        UniqueFont font = CreateTitleFont(height);
+        if (!font) return font;
+        if (TextSize(dc, font.get(), kProductTitle).cx <= widthLeft) return font;
     }
     return CreateTitleFont(7);
 }
@@ -88,13 +89,12 @@ void DrawLogoAndTitle(Canvas& canvas, const RECT& area, UINT dpi)
 {
     const int side = static_cast<int>(Height(area));
     const LONG spacing = static_cast<LONG>(std::lround(Scaled(8, dpi)));
-    HFONT font = FitTitleFont(canvas.Dc(), side, Width(area) - side - spacing);
+    const UniqueFont font = FitTitleFont(canvas.Dc(), side, Width(area) - side - spacing);
     if (!font) return DrawLogo(canvas, area.left, area.top, side);
-    const LONG titleWidth = TextSize(canvas.Dc(), font, kProductTitle).cx;
+    const LONG titleWidth = TextSize(canvas.Dc(), font.get(), kProductTitle).cx;
     const LONG left = area.left + std::max<LONG>(0, (Width(area) - side - spacing - titleWidth) / 2);
     DrawLogo(canvas, left, area.top, side);
-    DrawTitle(canvas, font, RECT{left + side + spacing, area.top, area.right, area.bottom});
-    ::DeleteObject(font);
+    DrawTitle(canvas, font.get(), RECT{left + side + spacing, area.top, area.right, area.bottom});
 }
 
 // A white "×" of two strokes, centred in the area.
@@ -134,11 +134,9 @@ Canvas::~Canvas() { Clear(); }
 
 void Canvas::Clear() noexcept
 {
-    if (dc_ && oldBitmap_) ::SelectObject(dc_, oldBitmap_);
-    if (bitmap_) ::DeleteObject(bitmap_);
-    if (dc_) ::DeleteDC(dc_);
-    dc_ = nullptr;
-    bitmap_ = nullptr;
+    if (dc_ && oldBitmap_) ::SelectObject(dc_.get(), oldBitmap_);
+    bitmap_.reset();
+    dc_.reset();
     oldBitmap_ = nullptr;
     bits_ = nullptr;
     width_ = height_ = 0;
@@ -157,13 +155,13 @@ bool Canvas::Resize(int width, int height) noexcept
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    dc_ = ::CreateCompatibleDC(nullptr);
-    bitmap_ = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    dc_.reset(::CreateCompatibleDC(nullptr));
+    bitmap_.reset(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (!dc_ || !bitmap_ || !bits) {
         Clear();
         return false;
     }
-    oldBitmap_ = ::SelectObject(dc_, bitmap_);
+    oldBitmap_ = ::SelectObject(dc_.get(), bitmap_.get());
     bits_ = static_cast<uint32_t*>(bits);
     width_ = width;
     height_ = height;
@@ -173,8 +171,8 @@ bool Canvas::Resize(int width, int height) noexcept
 void Canvas::Fill(const RECT& area, Rgb color) noexcept
 {
     if (!dc_) return;
-    ::SetDCBrushColor(dc_, ToColorRef(color));
-    ::FillRect(dc_, &area, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
+    ::SetDCBrushColor(dc_.get(), ToColorRef(color));
+    ::FillRect(dc_.get(), &area, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
 }
 
 void Canvas::Blend(int x, int y, Rgb color, int coveredSamples) noexcept

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/handles_win32.h"
 #include "wizard/main_form.h"
 
 inline COLORREF ToColorRef(Rgb c) { return RGB(c.r, c.g, c.b); }
@@ -24,9 +25,7 @@ public:
 
     bool Resize(int width, int height) noexcept;
     void Clear() noexcept;
-    HDC Dc() const noexcept { return dc_; }
-    int Width() const noexcept { return width_; }
-    int Height() const noexcept { return height_; }
+    HDC Dc() const noexcept { return dc_.get(); }
 
     void Fill(const RECT& area, Rgb color) noexcept;
     // Covers the pixels of box for which inside(x, y) holds (pixel
@@ -42,9 +41,9 @@ public:
 private:
     void Blend(int x, int y, Rgb color, int coveredSamples) noexcept;
 
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ oldBitmap_ = nullptr;
+    UniqueDc dc_;
+    UniqueGdi<HBITMAP> bitmap_;   // selected into dc_ while both are held
+    HGDIOBJ oldBitmap_ = nullptr;  // the DC's own, put back before the bitmap goes
     uint32_t* bits_ = nullptr;
     int width_ = 0, height_ = 0;
 };

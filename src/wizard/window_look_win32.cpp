@@ -56,7 +56,7 @@ void DrawPushButton(MainWindow& w, const DRAWITEMSTRUCT& item, const Control& lo
     HDC dc = item.hDC;
     RECT area = item.rcItem;
     const bool pressed = (item.itemState & ODS_SELECTED) != 0;
-    ::FillRect(dc, &area, w.brushes.Solid(pressed ? Darker(look.backColor) : look.backColor));
+    ::FillRect(dc, &area, SolidBrush(w, pressed ? Darker(look.backColor) : look.backColor));
     RECT textArea = area;
     if (pressed) ::OffsetRect(&textArea, 1, 1);
     ::SetBkMode(dc, TRANSPARENT);
@@ -94,67 +94,22 @@ BannerLayout BannerLayoutOf(const MainWindow& w, const Control& banner)
 
 }  // namespace
 
-FontCache::FontCache(FontCache&& other) noexcept : entries_(std::move(other.entries_)) { other.entries_.clear(); }
-
-FontCache& FontCache::operator=(FontCache&& other) noexcept
+HFONT FontFor(MainWindow& w, const Control& control) noexcept
 {
-    if (this != &other) {
-        Clear();
-        entries_ = std::move(other.entries_);
-        other.entries_.clear();
-    }
-    return *this;
+    const FontKey key{TenthPoints(control.fontPoints), control.bold, control.defaultFont, w.dpi};
+    HFONT font = w.fonts.Get(key, [&] {
+        return key.systemFace ? CreateSystemUiFont(key.bold, key.dpi) : CreateDesignFont(key.tenthPoints, key.bold, key.dpi);
+    });
+    return font ? font : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
 }
 
-HFONT FontCache::Get(const Control& control, UINT dpi) noexcept
-{
-    const int tenths = TenthPoints(control.fontPoints);
-    for (const Entry& e : entries_) {
-        if (e.tenthPoints == tenths && e.bold == control.bold && e.systemFace == control.defaultFont && e.dpi == dpi)
-            return e.font;
-    }
-    HFONT font = control.defaultFont ? CreateSystemUiFont(control.bold, dpi)
-                                     : CreateDesignFont(tenths, control.bold, dpi);
-    if (!font) return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    try {
-        entries_.push_back({tenths, control.bold, control.defaultFont, dpi, font});
-    } catch (...) {
-        ::DeleteObject(font);
-        return static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
-    }
-    return font;
-}
-
-void FontCache::Clear() noexcept
-{
-    for (const Entry& e : entries_) ::DeleteObject(e.font);
-    entries_.clear();
-}
-
-HBRUSH BrushCache::Solid(Rgb color) noexcept
+HBRUSH SolidBrush(MainWindow& w, Rgb color) noexcept
 {
     const COLORREF value = ToColorRef(color);
-    for (const auto& [c, brush] : brushes_) {
-        if (c == value) return brush;
-    }
-    HBRUSH brush = ::CreateSolidBrush(value);
-    if (!brush) return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    try {
-        brushes_.emplace_back(value, brush);
-    } catch (...) {
-        ::DeleteObject(brush);
-        return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
-    }
-    return brush;
+    HBRUSH brush = w.brushes.Get(value, [value] { return ::CreateSolidBrush(value); });
+    return brush ? brush : static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
 }
 
-void BrushCache::Clear() noexcept
-{
-    for (const auto& entry : brushes_) ::DeleteObject(entry.second);
-    brushes_.clear();
-}
-
-HFONT FontFor(MainWindow& w, const Control& control) noexcept { return w.fonts.Get(control, w.dpi); }
 
 void RebuildScene(MainWindow& w) noexcept
 {
@@ -170,9 +125,7 @@ void RebuildScene(MainWindow& w) noexcept
             DrawPicture(w.scene, look.picture, PixelRect(look.place, w.dpi), w.dpi);
         }
     }
-    HBRUSH brush = w.scene.CreatePatternBrush();
-    if (w.sceneBrush) ::DeleteObject(w.sceneBrush);
-    w.sceneBrush = brush;
+    w.sceneBrush.reset(w.scene.CreatePatternBrush());
 }
 
 void PaintWindow(MainWindow& w) noexcept
@@ -186,7 +139,7 @@ void PaintWindow(MainWindow& w) noexcept
     if (w.scene.Dc()) {
         ::BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, w.scene.Dc(), r.left, r.top, SRCCOPY);
     } else {
-        ::FillRect(dc, &r, w.brushes.Solid(kWindowBack));
+        ::FillRect(dc, &r, SolidBrush(w, kWindowBack));
     }
     ::EndPaint(w.hwnd, &ps);
 }
@@ -205,10 +158,10 @@ HBRUSH ColorChild(MainWindow& w, HDC dc, HWND child) noexcept
         ::MapWindowPoints(child, w.hwnd, &origin, 1);
         ::SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
         ::SetBkMode(dc, TRANSPARENT);
-        return w.sceneBrush;
+        return w.sceneBrush.get();
     }
     ::SetBkColor(dc, ToColorRef(look.backColor));
-    return w.brushes.Solid(look.backColor);
+    return SolidBrush(w, look.backColor);
 }
 
 void DrawOwnerDrawnButton(MainWindow& w, const DRAWITEMSTRUCT& item) noexcept

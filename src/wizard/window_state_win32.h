@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles_win32.h"
 #include "wizard/artwork_win32.h"
 #include "wizard/main_form.h"
 
@@ -40,44 +41,50 @@ struct AppliedTimer {
     int interval = 0;
 };
 
-// Fonts by size, weight and face, made for one DPI.
-class FontCache {
+// GDI objects made on first use and kept by what they were made from, for
+// the window's life (or, for fonts, until the DPI changes).
+template <typename Key, typename Handle>
+class GdiCache {
 public:
-    FontCache() = default;
-    ~FontCache() { Clear(); }
-    FontCache(const FontCache&) = delete;
-    FontCache& operator=(const FontCache&) = delete;
-    FontCache(FontCache&& other) noexcept;
-    FontCache& operator=(FontCache&& other) noexcept;
+    GdiCache() = default;
+    GdiCache(GdiCache&&) noexcept = default;  // leaves the other empty
+    GdiCache& operator=(GdiCache&&) noexcept = default;
+    GdiCache(const GdiCache&) = delete;
+    GdiCache& operator=(const GdiCache&) = delete;
 
-    HFONT Get(const Control& control, UINT dpi) noexcept;
-    void Clear() noexcept;
+    // The object made for key, made by make() the first time; nullptr when
+    // the system made none.
+    template <typename Make>
+    Handle Get(const Key& key, Make make) noexcept
+    {
+        for (const auto& [k, object] : entries_) {
+            if (k == key) return object.get();
+        }
+        UniqueGdi<Handle> made(make());
+        if (!made) return nullptr;
+        try {
+            entries_.emplace_back(key, std::move(made));
+        } catch (...) {
+            return nullptr;  // out of memory: made goes again
+        }
+        return entries_.back().second.get();
+    }
+    void Clear() noexcept { entries_.clear(); }
 
 private:
-    struct Entry {
-        int tenthPoints;
-        bool bold;
-        bool systemFace;
-        UINT dpi;
-        HFONT font;
-    };
-    std::vector<Entry> entries_;
+    std::vector<std::pair<Key, UniqueGdi<Handle>>> entries_;
 };
 
-// Solid brushes by colour, kept for the window's life.
-class BrushCache {
-public:
-    BrushCache() = default;
-    ~BrushCache() { Clear(); }
-    BrushCache(const BrushCache&) = delete;
-    BrushCache& operator=(const BrushCache&) = delete;
-
-    HBRUSH Solid(Rgb color) noexcept;
-    void Clear() noexcept;
-
-private:
-    std::vector<std::pair<COLORREF, HBRUSH>> brushes_;
+struct FontKey {
+    int tenthPoints;
+    bool bold;
+    bool systemFace;
+    UINT dpi;
+    friend bool operator==(const FontKey&, const FontKey&) = default;
 };
+using FontCache = GdiCache<FontKey, HFONT>;
+// Solid brushes by colour.
+using BrushCache = GdiCache<COLORREF, HBRUSH>;
 
 struct MainWindow {
     Main* form = nullptr;
@@ -88,7 +95,7 @@ struct MainWindow {
     std::vector<ChildWindow> children;
     AppliedTimer timers[3];
     Canvas scene;                  // every visible picture, as painted
-    HBRUSH sceneBrush = nullptr;   // the scene as a brush, for see-through labels
+    UniqueGdi<HBRUSH> sceneBrush;  // the scene as a brush, for see-through labels
     FontCache fonts;
     BrushCache brushes;
     HWND savedFocus = nullptr;     // focus to give back when reactivated
@@ -108,6 +115,7 @@ void LayoutChildWindows(MainWindow& w) noexcept;
 
 // window_look_win32.cpp
 HFONT FontFor(MainWindow& w, const Control& control) noexcept;
+HBRUSH SolidBrush(MainWindow& w, Rgb color) noexcept;
 // Paints every visible picture of the model into the scene.
 void RebuildScene(MainWindow& w) noexcept;
 void PaintWindow(MainWindow& w) noexcept;

@@ -342,8 +342,7 @@ void ResetWindowState(MainWindow& w)
     w.children.clear();
     for (AppliedTimer& t : w.timers) t = AppliedTimer{};
     w.scene.Clear();
-    if (w.sceneBrush) ::DeleteObject(w.sceneBrush);
-    w.sceneBrush = nullptr;
+    w.sceneBrush.reset();
     w.fonts.Clear();
     w.brushes.Clear();
     w.savedFocus = nullptr;

@@ -67,3 +67,8 @@ stackhold_win_test(platform_pump_wait
   SOURCES ${platform_tests}/test_pump_wait.cpp ${platform_tests}/test_pump.cpp
           ${platform_src}/pump_wait_win32.cpp ${platform_src}/text_win32.cpp
   TIMEOUT 60)
+
+# The owner template of every handle kind.
+stackhold_win_test(platform_handles
+  SOURCES ${platform_tests}/test_handles.cpp
+  LIBS gdi32)
