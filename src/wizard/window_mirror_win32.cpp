@@ -74,14 +74,16 @@ void SyncComboBox(ChildWindow& c)
 }
 
 // With Common Controls 6 on a themed Windows, a drop-down list is drawn as a
-// grey push button. The edition box is a white field: without a theme the
-// control draws itself classically, in the colours its parent answers, and
-// keeps its keyboard handling and what it tells screen readers.
+// grey push button. The edition box is a white field: without a visual style
+// the control draws itself classically, in the colours its parent answers,
+// and keeps its keyboard handling and what it tells screen readers. A blank
+// names no class of any style; Wine, unlike Windows, still themes a window
+// given empty names.
 void DrawUnthemed(HWND control) noexcept
 {
     using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     static const auto setWindowTheme = ProcAddressAs<SetWindowThemeFn>(LoadSystemDll(L"uxtheme.dll"), "SetWindowTheme");
-    if (setWindowTheme) setWindowTheme(control, L"", L"");
+    if (setWindowTheme) setWindowTheme(control, L" ", L" ");
 }
 
 HWND CreateChild(MainWindow& w, const Control& c)

@@ -2,9 +2,11 @@
 throw-away Wine prefix (so its wineserver and desktop are its own and can be
 stopped afterwards), optionally at another DPI.
 
-usage: gui_session.py [--dpi N] [--screenshot FILE] [--shot-after S]
+usage: gui_session.py [--dpi N] [--theme light] [--screenshot FILE] [--shot-after S]
                       [--stop-after S] [--timeout S] EMULATOR PROGRAM [ARGS...]
 
+--theme light switches on Wine's own visual style (light.msstyles), so that
+controls of Common Controls 6 are drawn themed as on Windows 7 and later.
 --stop-after S ends a program that would run on (the installer itself) after
 S seconds and counts that as success; --screenshot takes a picture of the
 whole screen --shot-after seconds after the start. Exit status: the
@@ -62,13 +64,21 @@ def reg_add(emulator, env, key, name, kind, value):
                    env=env, timeout=60, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def prepare_prefix(emulator, env, dpi):
+kThemeKey = r"HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager"
+
+
+def prepare_prefix(emulator, env, dpi, theme=None):
     """The screen's DPI, and no window left to a window manager: there is
     none on Xvfb, and Wine would wait two seconds for one whenever a window
     it considers managed goes away."""
     reg_add(emulator, env, r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
     if dpi != 96:
         reg_add(emulator, env, r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi))
+    if theme:
+        style = rf"C:\windows\resources\themes\{theme}\{theme}.msstyles"
+        for name, value in (("DllName", style), ("ColorName", "Blue"), ("SizeName", "NormalSize"),
+                            ("ThemeActive", "1")):
+            reg_add(emulator, env, kThemeKey, name, "REG_SZ", value)
     # The new values count for programs started after wineserver has let go.
     subprocess.run(["wineserver", "-w"], env=dict(env, WINEPREFIX=env["STACKHOLD_WINEPREFIX"]), timeout=60)
 
@@ -105,6 +115,7 @@ def run_program(command, env, args, display):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--dpi", type=int, default=96)
+    parser.add_argument("--theme")
     parser.add_argument("--screenshot")
     parser.add_argument("--shot-after", type=float, default=2.0)
     parser.add_argument("--stop-after", type=float)
@@ -117,7 +128,7 @@ def main():
     try:
         with private_prefix(args.emulator) as (_, env):
             env = dict(env, DISPLAY=display)
-            prepare_prefix(args.emulator, env, args.dpi)
+            prepare_prefix(args.emulator, env, args.dpi, args.theme)
             return run_program([args.emulator] + args.command, env, args, display)
     finally:
         stop(xvfb)

@@ -804,6 +804,37 @@ TEST_CASE("the start: timers armed only once the window is shown; a failing load
     }
 }
 
+TEST_CASE("with a visual style on, the edition box is drawn without it, white; the directory box keeps it")
+{
+    // The probe has the program's manifest (Common Controls 6); the test's
+    // session switches Wine's light style on.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring report = std::wstring(temp) + L"window_start_page.txt";
+    ::DeleteFileW(report.c_str());
+    std::wstring command = L"\"" + BesideThisTest(L"window_start_probe.exe") + L"\" page \"" + report + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    REQUIRE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    std::string lines;
+    for (int i = 0; i < 1000 && lines.find("theme") == std::string::npos; ++i) {
+        ::Sleep(10);
+        lines.clear();
+        if (FILE* f = _wfopen(report.c_str(), L"rb")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, f)) lines += line;
+            std::fclose(f);
+        }
+    }
+    ::TerminateProcess(pi.hProcess, 0);
+    ::WaitForSingleObject(pi.hProcess, 10000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    ::DeleteFileW(report.c_str());
+    CHECK(lines == "CheckEnvironMental shown\ntheme on, edition box unthemed, directory box themed, field FFFFFF\n");
+}
+
 TEST_CASE("a fault escaping the step chain after the download began ends the program with a message")
 {
     // In step 3 or 4: the message, then the end.

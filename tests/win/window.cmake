@@ -3,7 +3,7 @@
 # Wine prefix (gui_session.py), and the window tests run again at 144 DPI.
 set(window_src ${CMAKE_SOURCE_DIR}/src)
 set(window_here ${CMAKE_CURRENT_LIST_DIR})
-set(window_session python3 ${window_here}/gui_session.py)
+set(window_session python3 ${window_here}/gui_session.py --theme light)
 
 stackhold_win_test(window
   SOURCES ${window_here}/test_window.cpp ${window_here}/window_handlers_fake.cpp
@@ -17,6 +17,7 @@ stackhold_win_test(window
 
 # The start as the program makes it, run by the window tests as a child.
 add_executable(window_start_probe ${window_here}/window_start_probe.cpp ${window_here}/window_handlers_fake.cpp
+  ${window_here}/window_probe.rc
   ${window_src}/wizard/window_win32.cpp ${window_src}/wizard/window_look_win32.cpp
   ${window_src}/wizard/window_mirror_win32.cpp ${window_src}/wizard/artwork_win32.cpp
   ${window_src}/wizard/ui_win32.cpp ${window_src}/wizard/main_form.cpp
@@ -28,6 +29,8 @@ target_compile_definitions(window_start_probe PRIVATE ${STACKHOLD_WIN_DEFINES})
 target_compile_options(window_start_probe PRIVATE ${STACKHOLD_WARNINGS})
 target_link_libraries(window_start_probe PRIVATE ${STACKHOLD_WIN_LIBS})
 target_link_options(window_start_probe PRIVATE -municode ${STACKHOLD_WIN_LINK})
+set_source_files_properties(${window_here}/window_probe.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/res/stackhold.manifest INCLUDE_DIRECTORIES ${CMAKE_SOURCE_DIR}/res)
 add_dependencies(window window_start_probe)
 
 add_test(NAME win.window_dpi144

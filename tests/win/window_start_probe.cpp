@@ -7,6 +7,8 @@
 //                  on screen and ends the process with 7
 //   no-password    the password generator gives nothing
 //   load-throws    the password generator throws
+//   page           step 1 opens the settings page (the edition box focused
+//                  elsewhere) and the program runs on, to be looked at
 //   submit-fault-N step 1 presses the install button; the submission sets
 //                  CurrentStep to N and throws; a later progress tick ends
 //                  the process with 7 if the program is still running
@@ -50,6 +52,40 @@ void PressInstall()
     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(kIdStep2Submit, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
+void ShowPage()
+{
+    Main& form = Form();
+    for (Control* c : {static_cast<Control*>(&form.Step2_Version), &form.Step2_Path, &form.Step2_Select,
+                       &form.Step2_Submit, &form.Step2_T1, &form.Step2_T2})
+        c->visible = true;
+    form.About1.visible = form.About2.visible = form.Image1.visible = false;
+    form.Step2_Path.text = "C:\\Tools\\SQL Server";
+    form.Step2_Version.listIndex = 3;
+    SyncWindow();
+    ::SetFocus(::GetDlgItem(MainWindowHandle(), kIdStep2Path));
+    // Whether a visual style is on, and whether the edition box draws with it.
+    HMODULE uxtheme = ::LoadLibraryW(L"uxtheme.dll");
+    using IsThemeActiveFn = BOOL(WINAPI*)();
+    using GetWindowThemeFn = HANDLE(WINAPI*)(HWND);
+    const auto isActive = reinterpret_cast<IsThemeActiveFn>(reinterpret_cast<void*>(::GetProcAddress(uxtheme, "IsThemeActive")));
+    const auto windowTheme = reinterpret_cast<GetWindowThemeFn>(reinterpret_cast<void*>(::GetProcAddress(uxtheme, "GetWindowTheme")));
+    const bool active = isActive && isActive();
+    const bool boxThemed = windowTheme && windowTheme(::GetDlgItem(MainWindowHandle(), kIdStep2Version));
+    const bool pathThemed = windowTheme && windowTheme(::GetDlgItem(MainWindowHandle(), kIdStep2Path));
+    HWND box = ::GetDlgItem(MainWindowHandle(), kIdStep2Version);
+    ::RedrawWindow(MainWindowHandle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT r;
+    ::GetClientRect(box, &r);
+    HDC dc = ::GetDC(box);
+    // Beside the text, left of the drop-down button, inside the border.
+    const COLORREF field = ::GetPixel(dc, r.right * 3 / 4, (r.bottom - r.top) / 2);
+    ::ReleaseDC(box, dc);
+    char colour[16];
+    std::snprintf(colour, sizeof colour, "%06lX", static_cast<unsigned long>(field));
+    Report(std::string("theme ") + (active ? "on" : "off") + ", edition box " + (boxThemed ? "themed" : "unthemed") +
+           ", directory box " + (pathThemed ? "themed" : "unthemed") + ", field " + colour);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -63,11 +99,13 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"load-throws") log.random = HandlerLog::Random::Throws;
     if (mode.rfind(L"submit-fault-", 0) == 0) faultStep = std::stoi(mode.substr(13));
 
-    log.action = [faultStep](const std::string& name) {
+    const bool showPage = mode == L"page";
+    log.action = [faultStep, showPage](const std::string& name) {
         Main& form = Form();
         if (name == "CheckEnvironMental") {
             const bool shown = ::IsWindowVisible(MainWindowHandle()) != FALSE;
             Report(name + (shown ? " shown" : " hidden"));
+            if (showPage) return ShowPage();
             if (!faultStep) EndProcess(7);
             form.Timer2 = {300, true};
             PressInstall();
