@@ -4,9 +4,6 @@
 
 #include <windows.h>
 
-#include <string>
-#include <string_view>
-
 class Main;
 
 // The program's life after the process is prepared: creates the window,
