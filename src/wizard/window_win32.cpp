@@ -79,13 +79,16 @@ void RunHandler(MainWindow& w, Handler handler) noexcept
 // The submission carries steps 3 to 5 nested inside it. A fault inside the
 // page's own checks leaves the page up, as any failing statement of a
 // handler does; once the download has begun, whatever escapes ends the
-// program with a message.
+// program with a message. Only a verified installation stays: its window
+// shows the sa password and closes at once on the close mark.
 void RunSubmitHandler(MainWindow& w) noexcept
 {
     try {
         w.form->Step2_Submit_Click();
     } catch (...) {
-        if (w.form->state.CurrentStep >= 3) EndAfterStepFault();
+        const Main& form = *w.form;
+        const bool verified = form.state.CurrentStep == 5 && form.Step5_Name.color == kStepDone;
+        if (form.state.CurrentStep >= 3 && !verified) EndAfterStepFault();
     }
     SyncWindow();
 }

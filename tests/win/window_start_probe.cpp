@@ -12,6 +12,7 @@
 //   submit-fault-N step 1 presses the install button; the submission sets
 //                  CurrentStep to N and throws; a later progress tick ends
 //                  the process with 7 if the program is still running
+//   submit-fault-5-verified  the same after step 5 has shown its success
 // Every handler that runs appends its name to the REPORT file.
 #include <windows.h>
 
@@ -98,9 +99,10 @@ int wmain(int argc, wchar_t** argv)
     if (mode == L"no-password") log.random = HandlerLog::Random::Fails;
     if (mode == L"load-throws") log.random = HandlerLog::Random::Throws;
     if (mode.rfind(L"submit-fault-", 0) == 0) faultStep = std::stoi(mode.substr(13));
+    const bool verified = mode.find(L"-verified") != std::wstring::npos;
 
     const bool showPage = mode == L"page";
-    log.action = [faultStep, showPage](const std::string& name) {
+    log.action = [faultStep, showPage, verified](const std::string& name) {
         Main& form = Form();
         if (name == "CheckEnvironMental") {
             const bool shown = ::IsWindowVisible(MainWindowHandle()) != FALSE;
@@ -114,6 +116,7 @@ int wmain(int argc, wchar_t** argv)
         Report(name);
         if (name == "Step2_Submit_Click") {
             form.state.CurrentStep = faultStep;
+            if (verified) form.Step5_Name.color = kStepDone;
             throw std::runtime_error("fault inside the step chain");
         }
         if (name == "Timer2_Timer") EndProcess(7);
