@@ -5,15 +5,6 @@
 #include "platform/strings.h"
 #include "stackhold_config.h"
 
-EditionKey EditionKeyFor(const std::string& sqlVersionCode)
-{
-    if (sqlVersionCode == "2008x86") return {"2008", 0};
-    if (sqlVersionCode == "2008x64") return {"2008", 1};
-    if (sqlVersionCode == "2012x86") return {"2012", 0};
-    if (sqlVersionCode == "2012x64") return {"2012", 1};
-    return {"", 0};
-}
-
 std::string ServiceAddress(const std::string& host, const std::string& version, int x64)
 {
     return "https://" + host + "/api/sqlserver.asp?version=" + version + "&x64=" + std::to_string(x64);

@@ -2,14 +2,6 @@
 
 #include <string>
 
-struct EditionKey {
-    std::string version;  // "2008", "2012" or empty for an unknown code
-    int x64 = 0;
-};
-
-// "2012x64" gives {"2012", 1}; anything unlisted gives {"", 0}.
-EditionKey EditionKeyFor(const std::string& sqlVersionCode);
-
 // https://HOST/api/sqlserver.asp?version=KEY&x64=FLAG
 std::string ServiceAddress(const std::string& host, const std::string& version, int x64);
 

@@ -8,6 +8,7 @@
 #include "platform/fs.h"
 #include "setup/runner.h"
 #include "stackhold_config.h"
+#include "wizard/editions.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 
@@ -24,8 +25,8 @@ void Main::DownLoadSQLFile()
     state.CurrentStep = 3;
     RefreshWindow();
 
-    const EditionKey key = EditionKeyFor(state.SqlVersionCode);
-    const std::string address = QueryDownloadAddress(key.version, key.x64);
+    const Edition& edition = EditionByCode(state.SqlVersionCode);
+    const std::string address = QueryDownloadAddress(edition.version, edition.x64);
     if (!IsUsablePackageAddress(address)) failAndEnd(kAddressFailed);
     state.PackageFileName = PackageFileNameFrom(address);
     // The name comes from the network: it must name a file inside the

@@ -3,6 +3,7 @@
 #include "platform/strings.h"
 #include "settings/browse.h"
 #include "settings/install_dir.h"
+#include "wizard/editions.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 
@@ -17,7 +18,7 @@ void Main::DispalyStep2()
     About1.visible = About2.visible = Image1.visible = false;
     for (Control* c : settingsPage()) c->visible = true;
     Step2_Path.text = state.InstallDir;
-    Step2_Version.listIndex = 3;  // 2012 64-bit, whatever the Windows bitness
+    Step2_Version.listIndex = kDefaultEdition;
 }
 
 void Main::Step2_Select_Click()
@@ -27,9 +28,9 @@ void Main::Step2_Select_Click()
 
 void Main::Step2_Submit_Click()
 {
-    for (int i = 0; i < 4; ++i) {
-        if (Step2_Version.listIndex == i) state.SqlVersionCode = kEditionCodes[i];
-    }
+    // With no item selected the code keeps its value.
+    const int selected = Step2_Version.listIndex;
+    if (selected >= 0 && selected < kEditionCount) state.SqlVersionCode = kEditions[selected].code;
     state.InstallDir = Step2_Path.text;
     if (!Contains(state.InstallDir, ":")) return ShowMessage(kDirectoryRefused);
     state.InstallDir = NormaliseInstallDir(state.InstallDir);

@@ -8,7 +8,7 @@ std::string SetupCommandLine(const InstallState& state)
     // directory and the password need no escaping (the settings page refuses
     // a double quote, the password alphabet has neither quote nor blank).
     return "\"" + state.PackageDir + "\\" + state.PackageFileName + "\"" + " " + state.QuietSwitch +
-           " /ACTION=Install /FEATURES=SQL,Tools /INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR=" + "\"" +
+           " /ACTION=Install /FEATURES=SQL,Tools /INSTANCENAME=" + state.InstanceName + " /INSTALLSQLDATADIR=" + "\"" +
            state.InstallDir + "\"" +
            "  /SECURITYMODE=\"SQL\" /SQLSVCACCOUNT=\"NT AUTHORITY\\SYSTEM\" /SAPWD=" + "\"" +
            state.SaPassword + "\"" +

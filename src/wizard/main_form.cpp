@@ -2,6 +2,7 @@
 
 #include "platform/strings.h"
 #include "settings/password.h"
+#include "wizard/editions.h"
 #include "wizard/ui.h"
 
 namespace {
@@ -100,7 +101,7 @@ Main::Main()
     Step2_Version.kind = ControlKind::ComboBox;
     Step2_Version.backColor = kWhite;
     Step2_Version.visible = false;
-    Step2_Version.items.assign(std::begin(kEditionItems), std::end(kEditionItems));
+    for (const Edition& edition : kEditions) Step2_Version.items.push_back(edition.item);
 
     Step2_Path = MakeLabel(kIdStep2Path, "Step2_Path", {1560, 3750, 4935, 300}, "", 9, Rgb{0, 0, 0});
     Step2_Path.kind = ControlKind::TextBox;
@@ -148,7 +149,7 @@ void Main::Form_Load(const std::string& programDir)
     for (Control* bar : {&Step1_Img, &Step2_Img, &Step3_Img, &Step4_Img}) bar->picture = Image_Wait.picture;
     state.ProgramDir = programDir;
     state.QuietSwitch = "/Q";
-    state.SqlVersionCode = "2012x64";
+    state.SqlVersionCode = kEditions[kDefaultEdition].code;
     state.InstanceName = "MSSQLSERVER";
     state.SaPassword = GenerateRandomPassword(20);
     // Without the system's random generator there is no password that can

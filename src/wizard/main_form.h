@@ -84,10 +84,6 @@ struct InstallState {
     void* HandCursor = nullptr;
 };
 
-inline constexpr const char* kEditionItems[4] = {
-    "SQL Server 2008 R2 Express (32位)", "SQL Server 2008 R2 Express (64位)",
-    "SQL Server 2012 Express (32位)", "SQL Server 2012 Express (64位)"};
-inline constexpr const char* kEditionCodes[4] = {"2008x86", "2008x64", "2012x86", "2012x64"};
 inline constexpr int64_t kMinimumFreeMiB = 5120;
 
 class Main {

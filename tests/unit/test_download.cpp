@@ -5,6 +5,7 @@
 #include "download/signature.h"
 #include "helpers.h"
 #include "stackhold_config.h"
+#include "wizard/editions.h"
 
 namespace {
 
@@ -44,9 +45,9 @@ TEST_CASE("service address for every edition code")
     const Case cases[] = {{"2008x86", "2008", 0}, {"2008x64", "2008", 1}, {"2012x86", "2012", 0},
                           {"2012x64", "2012", 1}, {"2012X64", "", 0},     {"", "", 0}};
     for (const Case& c : cases) {
-        const EditionKey key = EditionKeyFor(c.code);
-        CHECK(key.version == c.version);
-        CHECK(key.x64 == c.x64);
+        const Edition& edition = EditionByCode(c.code);
+        CHECK(std::string(edition.version) == c.version);
+        CHECK(edition.x64 == c.x64);
     }
     CHECK(ServiceAddress("h.example:8443", "2012", 1) == "https://h.example:8443/api/sqlserver.asp?version=2012&x64=1");
     CHECK(ServiceAddress("h", "", 0) == "https://h/api/sqlserver.asp?version=&x64=0");

@@ -16,6 +16,7 @@ InstallState StateFor(const std::string& packageDir, const std::string& installD
 {
     InstallState s;
     s.QuietSwitch = "/Q";
+    s.InstanceName = "MSSQLSERVER";
     s.PackageDir = packageDir;
     s.PackageFileName = "SQLEXPR_x64_CHS.exe";
     s.InstallDir = installDir;

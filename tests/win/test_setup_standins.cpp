@@ -127,6 +127,7 @@ TEST_CASE("the stand-in setup accepts the command line the installer builds")
     state.PackageDir = "C:\\Program Files\\工具\\packages";
     state.PackageFileName = "SQLEXPR_x86_CHS.exe";
     state.QuietSwitch = "/Q";
+    state.InstanceName = "MSSQLSERVER";
     state.InstallDir = WideToUtf8(scratch / L"Program Files\\SQL Server");
     state.SaPassword = "k7#Qm2@xW9!pL4$zR8&e";
     const std::wstring line = Utf8ToWide(SetupCommandLine(state));

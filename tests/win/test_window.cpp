@@ -15,6 +15,7 @@
 #include "platform/program_dir.h"
 #include "platform/text_win32.h"
 #include "window_handlers_fake.h"
+#include "wizard/editions.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 #include "wizard/window_win32.h"
@@ -237,7 +238,7 @@ TEST_CASE("a fresh window: its frame at the system DPI, the children at the desi
     for (int i = 0; i < 4; ++i) {
         wchar_t item[128] = {};
         ::SendMessageW(box, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item));
-        CHECK(std::wstring(item) == Utf8ToWide(kEditionItems[i]));
+        CHECK(std::wstring(item) == Utf8ToWide(kEditions[i].item));
     }
     CHECK(::SendMessageW(box, CB_GETCURSEL, 0, 0) == CB_ERR);
     CHECK(HasStyle(box, CBS_DROPDOWNLIST));
