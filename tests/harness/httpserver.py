@@ -24,6 +24,16 @@ Answers:
     Drop()                  reads the request and closes the connection
                             without a word (a server that fails mid-way)
     Status(code)            an empty answer with that status
+    Raw(status, headers, body=b"")
+                            exactly these headers, no length of its own
+                            (a Content-Length no client can hold, say),
+                            then the body and the connection closed
+    Delayed(seconds, answer)
+                            the answer, after a pause
+    Once(first, then)       `first` for the route's first request, `then`
+                            for every later one (a server that recovers)
+
+Body(..., rate=N) sends the body at N bytes/s, as File does.
 """
 
 import os
@@ -38,12 +48,12 @@ from .util import HarnessError, forget, on_cleanup
 
 
 class Body:
-    def __init__(self, data, status=200, headers=None, content_type="application/octet-stream"):
+    def __init__(self, data, status=200, headers=None, content_type="application/octet-stream", rate=None):
         self.data = data.encode("gbk") if isinstance(data, str) else data
         self.status = status
         self.headers = dict(headers or {})
         self.content_type = content_type
-        self.rate = None
+        self.rate = rate
 
     def size(self):
         return len(self.data)
@@ -92,6 +102,44 @@ class Drop:
 class Status:
     def __init__(self, code):
         self.code = code
+
+
+class Raw:
+    def __init__(self, status, headers, body=b""):
+        self.status = status
+        self.headers = dict(headers)
+        self.body = body.encode("gbk") if isinstance(body, str) else body
+
+
+class Delayed:
+    def __init__(self, seconds, answer):
+        self.seconds = seconds
+        self.answer = answer
+
+
+class Once:
+    def __init__(self, first, then):
+        self.first = first
+        self.then = then
+        self._lock = threading.Lock()
+        self._served = 0
+
+    def next(self):
+        with self._lock:
+            self._served += 1
+            return self.first if self._served == 1 else self.then
+
+
+def _settle(answer, owner):
+    """The answer to send now: Once picks its turn, Delayed waits (cut short
+    when the server stops)."""
+    while isinstance(answer, (Once, Delayed)):
+        if isinstance(answer, Once):
+            answer = answer.next()
+        else:
+            owner.stopping.wait(answer.seconds)
+            answer = answer.answer
+    return answer
 
 
 class Request:
@@ -151,6 +199,17 @@ class _Handler(BaseHTTPRequestHandler):
 
     def _serve(self, head):
         answer, req = self._answer()
+        answer = _settle(answer, self.server.owner)
+        if isinstance(answer, Raw):
+            self.send_response(answer.status)
+            for k, v in answer.headers.items():
+                self.send_header(k, v)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            if not head:
+                self.wfile.write(answer.body)
+            self.close_connection = True
+            return
         if isinstance(answer, Silent):
             self.server.owner.stopping.wait()
             self.close_connection = True

@@ -43,5 +43,13 @@ stackhold_win_test(signature
   TIMEOUT 120)
 add_dependencies(signature certtool childprog)
 
-# The slow ones start first, so the quick ones fill the other slots.
-set_tests_properties(win.http_timeouts PROPERTIES COST 500)
+# The service request ends on a body trickled out for ever.
+stackhold_win_test(http_trickle
+  SOURCES ${dl_here}/test_http_trickle.cpp ${dl_src}/download/http_win32.cpp ${dl_pumping}
+          ${dl_src}/platform/text_win32.cpp
+  WRAPPER ${dl_servers} --faults --timeout 150 --
+  TIMEOUT 180)
+
+# The slow ones start first, so the quick ones fill the other slots; the
+# trickle test mostly waits out the server's trickle.
+set_tests_properties(win.http_timeouts win.http_trickle PROPERTIES COST 500)

@@ -1,17 +1,19 @@
 #!/usr/bin/env python3
 """Linux-side servers and files for the HTTP and signature tests under Wine.
 
-usage: download_servers.py --source DIR --build DIR [--http] [--sign]
+usage: download_servers.py --source DIR --build DIR [--http] [--faults] [--sign]
                            [--timeout S] -- COMMAND...
 
---http  starts nginx on 127.0.0.1 (plain http, https with the test CA's
-        "localhost" certificate, https with an untrusted self-signed one) and
-        a small python server for what nginx will not do (no Content-Length,
-        a slow or silent answer); picks free ports.
---sign  signs copies of the childprog fixture with osslsigncode: by the
-        expected publisher, by another publisher, by the expected name under
-        an untrusted CA; plus an unsigned and a tampered copy.
-Both trust the test CA in the Wine prefix (certtool fixture). The addresses
+--http    starts nginx on 127.0.0.1 (plain http, https with the test CA's
+          "localhost" certificate, https with an untrusted self-signed one)
+          and the fault server; picks free ports.
+--faults  starts only the fault server: the harness's HttpServer with the
+          answers nginx will not give (no Content-Length, a slow, silent or
+          trickled answer), by path (fault_routes below).
+--sign    signs copies of the childprog fixture with osslsigncode: by the
+          expected publisher, by another publisher, by the expected name under
+          an untrusted CA; plus an unsigned and a tampered copy.
+--http and --sign trust the test CA in the Wine prefix (certtool fixture). The addresses
 and paths reach COMMAND through STACKHOLD_TEST_* environment variables.
 Everything started here is stopped again whatever happens; COMMAND is bounded
 by --timeout.
@@ -23,12 +25,13 @@ import os
 import shutil
 import signal
 import socket
-import socketserver
 import subprocess
 import sys
 import tempfile
-import threading
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness import Body, Delayed, HttpServer, NoLength, Once, Raw, Silent  # noqa: E402
 
 # A body in code page 936 whose Chinese characters sit right around the
 # brackets; some of them have "[" (0x5B), "\" (0x5C) or "]" (0x5D) as their
@@ -73,71 +76,38 @@ def self_signed(work, name):
     return cert, key
 
 
-class OddHandler(socketserver.BaseRequestHandler):
-    """Answers what nginx will not: by the request's path."""
-
-    def handle(self):
-        server = self.server
-        sock = self.request
-        sock.settimeout(120)
-        data = b""
-        try:
-            while b"\r\n\r\n" not in data:
-                chunk = sock.recv(4096)
-                if not chunk:
-                    return
-                data += chunk
-        except OSError:
-            return
-        line = data.split(b"\r\n", 1)[0].decode("latin-1")
-        parts = line.split(" ")
-        method, path = parts[0], parts[1] if len(parts) > 1 else "/"
-        with server.lock:
-            server.seen[path] = server.seen.get(path, 0) + 1
-            nth = server.seen[path]
-        body = b""
-        if path == "/nolength":
-            head = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n\r\n"
-            body = b"no length here"
-        elif path == "/hugelength":
-            head = ("HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999\r\n"
-                    "Connection: close\r\n\r\n")
-        elif path == "/slowhead":
-            time.sleep(1.5)
-            head = "HTTP/1.1 200 OK\r\nContent-Length: 4242\r\nConnection: close\r\n\r\n"
-        elif path == "/silent" or (path == "/silent-once" and nth == 1):
-            self.stay_silent(sock)
-            return
-        elif path.startswith("/count/"):
-            body = str(server.seen.get(path[len("/count"):], 0)).encode()
-            head = f"HTTP/1.1 200 OK\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n"
-        else:
-            body = b"[second attempt]" if path == "/silent-once" else b"not here"
-            status = "200 OK" if path == "/silent-once" else "404 Not Found"
-            head = f"HTTP/1.1 {status}\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n"
-        try:
-            sock.sendall(head.encode() + (b"" if method == "HEAD" else body))
-        except OSError:
-            pass
-
-    @staticmethod
-    def stay_silent(sock):
-        """Accepted, then not a byte: until the client gives up (or 120 s)."""
-        try:
-            while sock.recv(4096):
-                pass
-        except OSError:
-            pass
+# What the fault server answers, path by path; test_http.cpp,
+# test_http_timeouts.cpp and test_http_trickle.cpp hold what the client must
+# make of each. The rest (bodies, error pages, sizes, TLS) nginx serves.
+TRICKLE_BYTES = 100000  # at a byte a second: far beyond what the client may wait
 
 
-class OddServer(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
+def fault_routes(server):
+    return {
+        # No Content-Length: the body ends when the connection closes.
+        "/nolength": NoLength(b"no length here", content_type="text/plain"),
+        # A Content-Length that fits no 64-bit number.
+        "/hugelength": Raw(200, {"Content-Length": "99999999999999999999"}),
+        # The HEAD answer comes only after 1.5 s.
+        "/slowhead": Delayed(1.5, Body(bytes(4242))),
+        # Accepted, then not a byte.
+        "/silent": Silent(),
+        # Silent on the first request, answers the second.
+        "/silent-once": Once(Silent(), Body("[second attempt]", content_type="text/plain")),
+        # How many requests /silent-once has had.
+        "/count/silent-once": lambda _req: Body(str(len(server.requests_for("/silent-once")))),
+        # The service request: a body trickled out a byte a second first,
+        # the answer at once on every later request.
+        "/api/sqlserver.asp": Once(Body(b"." * TRICKLE_BYTES, content_type="text/plain", rate=1),
+                                   Body("[second attempt]", content_type="text/plain")),
+    }
 
-    def __init__(self, port):
-        super().__init__(("127.0.0.1", port), OddHandler)
-        self.lock = threading.Lock()
-        self.seen = {}
+
+def start_faults(env, stack):
+    server = HttpServer({})
+    server.routes.update(fault_routes(server))
+    stack.append(server.stop)
+    env["STACKHOLD_TEST_FAULTS"] = server.url("")
 
 
 NGINX_CONF = """
@@ -214,15 +184,12 @@ def start_http(work, pki, env, stack):
     for port in ports.values():
         wait_listening(port)
 
-    odd = OddServer(free_port())
-    threading.Thread(target=odd.serve_forever, daemon=True).start()
-    stack.append(lambda: (odd.shutdown(), odd.server_close()))
+    start_faults(env, stack)
 
     env["STACKHOLD_TEST_HTTP"] = f"http://127.0.0.1:{ports['http']}"
     # Wine's WinHTTP ignores IP addresses in a certificate: https goes to "localhost".
     env["STACKHOLD_TEST_HTTPS"] = f"https://localhost:{ports['https']}"
     env["STACKHOLD_TEST_UNTRUSTED"] = f"https://localhost:{ports['untrusted']}"
-    env["STACKHOLD_TEST_ODD"] = f"http://127.0.0.1:{odd.server_address[1]}"
     env["STACKHOLD_TEST_REFUSED"] = f"http://127.0.0.1:{free_port()}"
     env["STACKHOLD_TEST_BIG_SIZE"] = str(BIG_SIZE)
     env["STACKHOLD_TEST_SIZED_SIZE"] = str(SIZED_BYTES)
@@ -321,6 +288,7 @@ def main():
     parser.add_argument("--source", required=True)
     parser.add_argument("--build", required=True)
     parser.add_argument("--http", action="store_true")
+    parser.add_argument("--faults", action="store_true")
     parser.add_argument("--sign", action="store_true")
     parser.add_argument("--timeout", type=float, default=240)
     parser.add_argument("command", nargs=argparse.REMAINDER)
@@ -332,7 +300,9 @@ def main():
 
     build = os.path.abspath(args.build)
     pki = os.path.join(build, "pki")
-    run([os.path.join(args.source, "tests", "pki", "make_pki.sh"), pki])
+    trusting = args.http or args.sign
+    if trusting:
+        run([os.path.join(args.source, "tests", "pki", "make_pki.sh"), pki])
     work = tempfile.mkdtemp(prefix="dlservers-", dir=build)
     env = dict(os.environ)
     # Requests to the local servers must not go out through a proxy.
@@ -340,9 +310,12 @@ def main():
         env.pop(name, None)
     stack = []
     try:
-        trust_test_ca(command[0], build, pki)
+        if trusting:
+            trust_test_ca(command[0], build, pki)
         if args.http:
             start_http(work, pki, env, stack)
+        elif args.faults:
+            start_faults(env, stack)
         if args.sign:
             make_signed_files(work, pki, build, env)
         proc = subprocess.Popen(command, env=env, start_new_session=True)

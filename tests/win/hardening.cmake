@@ -23,15 +23,3 @@ if(TARGET wget)
   set_tests_properties(win.hardening_dlls PROPERTIES ENVIRONMENT
     "WINEDLLOVERRIDES=winhttp,crypt32,wintrust,bcrypt,iphlpapi,version,comctl32=n,b")
 endif()
-
-# The service request ends on a body trickled out for ever.
-stackhold_win_test(http_trickle
-  SOURCES ${hardening_here}/test_http_trickle.cpp ${hardening_here}/test_pump.cpp
-          ${CMAKE_SOURCE_DIR}/src/download/http_win32.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/pump_wait_win32.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
-  WRAPPER python3 ${hardening_here}/trickle_server.py --timeout 150 --
-  TIMEOUT 180)
-
-# Starts early: it mostly waits out the server's trickle.
-set_tests_properties(win.http_trickle PROPERTIES COST 500)

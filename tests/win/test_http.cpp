@@ -1,5 +1,5 @@
-// The WinHTTP client under Wine against nginx and a small python server on
-// 127.0.0.1 (started by download_servers.py): bodies over http and https,
+// The WinHTTP client under Wine against nginx and the harness's fault server
+// on 127.0.0.1 (both started by download_servers.py): bodies over http and https,
 // error pages, code page 936 text, refused and untrusted servers, and the
 // HEAD size up to 64 bits while the window's events keep flowing.
 #include <doctest/doctest.h>
@@ -120,8 +120,8 @@ TEST_CASE("GetRemoteFileSize reads Content-Length as a 64-bit number")
         {Url("STACKHOLD_TEST_HTTP", "/big.bin"), big},
         // An error answer's own Content-Length counts, as any other.
         {errorPage, static_cast<int64_t>(HttpGet(errorPage).size())},
-        {Url("STACKHOLD_TEST_ODD", "/nolength"), 0},
-        {Url("STACKHOLD_TEST_ODD", "/hugelength"), 0},
+        {Url("STACKHOLD_TEST_FAULTS", "/nolength"), 0},
+        {Url("STACKHOLD_TEST_FAULTS", "/hugelength"), 0},
         {Url("STACKHOLD_TEST_REFUSED", "/sized.bin"), 0},
         {Url("STACKHOLD_TEST_UNTRUSTED", "/sized.bin"), 0},
         {"not an address", 0},
@@ -138,7 +138,7 @@ TEST_CASE("GetRemoteFileSize keeps the window's events flowing while it waits")
     REQUIRE(window.ok());
     Stopwatch clock;
     // The server takes 1.5 s before it answers.
-    CHECK(GetRemoteFileSize(Url("STACKHOLD_TEST_ODD", "/slowhead")) == 4242);
+    CHECK(GetRemoteFileSize(Url("STACKHOLD_TEST_FAULTS", "/slowhead")) == 4242);
     CHECK(clock.Seconds() >= 1.4);
     CHECK(window.ticks() >= 5);
 }

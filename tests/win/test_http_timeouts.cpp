@@ -11,10 +11,10 @@ using namespace wintest;
 
 namespace {
 
-std::string OddUrl(const std::string& path)
+std::string FaultUrl(const std::string& path)
 {
-    const std::string base = Env("STACKHOLD_TEST_ODD");
-    REQUIRE_MESSAGE(!base.empty(), "STACKHOLD_TEST_ODD is not set: run through download_servers.py");
+    const std::string base = Env("STACKHOLD_TEST_FAULTS");
+    REQUIRE_MESSAGE(!base.empty(), "STACKHOLD_TEST_FAULTS is not set: run through download_servers.py");
     return base + path;
 }
 
@@ -25,12 +25,12 @@ TEST_CASE("HttpGet gives up on a silent first attempt after the receive limit an
     // The server stays silent on the first request to this path and answers
     // the second.
     Stopwatch clock;
-    const std::string body = HttpGet(OddUrl("/silent-once"));
+    const std::string body = HttpGet(FaultUrl("/silent-once"));
     const double seconds = clock.Seconds();
     CHECK(body == "[second attempt]");
     CHECK(seconds >= 25.0);
     CHECK(seconds < 60.0);
-    CHECK(HttpGet(OddUrl("/count/silent-once")) == "2");
+    CHECK(HttpGet(FaultUrl("/count/silent-once")) == "2");
 }
 
 TEST_CASE("GetRemoteFileSize on a silent server ends after the receive limit")
@@ -38,7 +38,7 @@ TEST_CASE("GetRemoteFileSize on a silent server ends after the receive limit")
     TickingWindow window(100);
     REQUIRE(window.ok());
     Stopwatch clock;
-    CHECK(GetRemoteFileSize(OddUrl("/silent")) == 0);
+    CHECK(GetRemoteFileSize(FaultUrl("/silent")) == 0);
     const double seconds = clock.Seconds();
     CHECK(seconds >= 25.0);
     CHECK(seconds < 60.0);

@@ -10,10 +10,10 @@ using namespace wintest;
 
 TEST_CASE("HttpGet gives up on a body that never ends and tries again")
 {
-    const std::string port = Env("STACKHOLD_TRICKLE_PORT");
-    REQUIRE_MESSAGE(!port.empty(), "STACKHOLD_TRICKLE_PORT is not set: run through trickle_server.py");
+    const std::string base = Env("STACKHOLD_TEST_FAULTS");
+    REQUIRE_MESSAGE(!base.empty(), "STACKHOLD_TEST_FAULTS is not set: run through download_servers.py");
     Stopwatch clock;
-    const std::string body = HttpGet("http://127.0.0.1:" + port + "/api/sqlserver.asp?version=2012&x64=1");
+    const std::string body = HttpGet(base + "/api/sqlserver.asp?version=2012&x64=1");
     const double seconds = clock.Seconds();
     CHECK(body == "[second attempt]");
     CHECK(seconds >= 55.0);
