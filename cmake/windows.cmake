@@ -18,12 +18,11 @@ endif()
 # restricted the search to the system folder. comctl32 comes from the
 # side-by-side store named in the manifest.
 include(${CMAKE_CURRENT_LIST_DIR}/delayload.cmake)
-foreach(lib winhttp wintrust crypt32 bcrypt iphlpapi version)
+foreach(lib winhttp wintrust crypt32 bcrypt iphlpapi)
   stackhold_delayload_lib(delay_lib_path ${lib}.dll ${lib})
 endforeach()
 set(STACKHOLD_WIN_LIBS comctl32 winhttp_delay iphlpapi_delay ws2_32 ole32 oleaut32 uuid shell32
-    wbemuuid wintrust_delay crypt32_delay bcrypt_delay gdi32 user32 kernel32 advapi32
-    version_delay)
+    wbemuuid wintrust_delay crypt32_delay bcrypt_delay gdi32 user32 kernel32 advapi32)
 
 target_compile_definitions(stackhold_core PUBLIC ${STACKHOLD_WIN_DEFINES})
 

@@ -115,7 +115,6 @@ int64_t GetRemoteFileSize(const std::string& url) noexcept
     const auto it = fake.remoteSizes.find(url);
     return it == fake.remoteSizes.end() ? 0 : it->second;
 }
-std::string BytesToText(const std::string& bytes) noexcept { return bytes; }
 void KillProcessByName(const std::string& name, const std::string& folder) noexcept
 {
     fake.log.push_back("kill:" + name + " in " + folder);
