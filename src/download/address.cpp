@@ -63,6 +63,7 @@ bool EndsWithProgramExtension(const std::string& name)
 std::string WgetCommandLine(const std::string& programDir, const std::string& packageDir,
                             const std::string& address)
 {
-    return "\"" + programDir + "\\wget.exe" + "\"" + " -c -P, --directory-prefix=" + "\"" + packageDir +
-           "\"" + " " + "\"" + address + "\"";
+    const std::string tool = JoinPath(programDir, "wget.exe");
+    return "\"" + tool + "\"" + " -c -P, --directory-prefix=" + "\"" + packageDir + "\"" + " " + "\"" + address +
+           "\"";
 }

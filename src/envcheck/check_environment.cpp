@@ -26,7 +26,7 @@ void Main::CheckEnvironMental()
     if (IsPortInUse(kSqlServerPort)) failAndEnd("非常抱歉，1433端口已被使用。");
     if (ServiceExists(state.InstanceName)) failAndEnd("非常抱歉，" + state.InstanceName + "服务已经存在。");
     if (GetDriveFreeSpace("C:") < kMinimumFreeMiB) failAndEnd("非常抱歉，C盘剩余空间必须大于5G。");
-    if (!FileExists(ReplaceAll(state.ProgramDir + "\\wget.exe", "\\\\", "\\")))
+    if (!FileExists(JoinPathCollapsed(state.ProgramDir, "wget.exe")))
         failAndEnd("Wget.exe不存在，请重新下载系统。");
 
     Step1_Name.color = kStepDone;

@@ -18,7 +18,7 @@ namespace {
 // system reports, a few times, before giving up.
 constexpr int kReadAttempts = 5;
 
-using GetTcpTableFn = ULONG(WINAPI*)(PMIB_TCPTABLE table, PULONG size, BOOL order);
+using GetTcpTableFn = decltype(&::GetTcpTable);
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 
 namespace {
 
+// Exported by ntdll but declared in no SDK header: written out here.
 using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD* major, DWORD* minor, DWORD* build);
 
 }  // namespace

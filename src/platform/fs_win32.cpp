@@ -114,7 +114,9 @@ bool EnsureFolder(const std::string& path) noexcept
         const std::wstring wide = Utf8ToWide(path);
         if (IsFolder(AttributesOf(wide))) return true;
         if (wide.empty()) return false;
-        // One level only: a missing parent makes this fail, by design.
+        // One level only: a missing parent makes this fail. The settings page
+        // ensures the levels of a path one by one, from the drive down, so
+        // that it can refuse a level before it is made.
         if (::CreateDirectoryW(wide.c_str(), nullptr)) return true;
         // Another process may have made the folder between the two calls.
         return ::GetLastError() == ERROR_ALREADY_EXISTS && IsFolder(AttributesOf(wide));

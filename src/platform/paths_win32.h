@@ -27,7 +27,10 @@ inline std::wstring AskFolder(FolderQuery query)
     return folder;
 }
 
-// System32, or SysWOW64 for a 32-bit program on 64-bit Windows.
+// System32 (C:\Windows\System32), also for a 32-bit program on 64-bit
+// Windows: there the file system redirects what it opens under System32 to
+// SysWOW64, the folder GetSystemWow64DirectoryW names, unless redirection is
+// off (Wow64DisableWow64FsRedirection) or the path goes through Sysnative.
 inline std::wstring SystemFolder() { return AskFolder(::GetSystemDirectoryW); }
 inline std::wstring WindowsFolder() { return AskFolder(::GetWindowsDirectoryW); }
 

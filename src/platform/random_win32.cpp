@@ -2,6 +2,8 @@
 #include "platform/random.h"
 
 #include <windows.h>
+#include <bcrypt.h>
+#include <ntsecapi.h>
 
 #include <algorithm>
 
@@ -9,10 +11,11 @@
 
 namespace {
 
-using BCryptGenRandomFn = LONG(WINAPI*)(void* algorithm, UCHAR* buffer, ULONG size, ULONG flags);
-using RtlGenRandomFn = BOOLEAN(WINAPI*)(void* buffer, ULONG size);
-
-constexpr ULONG kUseSystemPreferredRng = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
+// Both are looked up at run time (bcrypt.dll from the system folder), with
+// the signatures their headers declare. RtlGenRandom is ntsecapi.h's name
+// for SystemFunction036.
+using BCryptGenRandomFn = decltype(&::BCryptGenRandom);
+using RtlGenRandomFn = decltype(&::RtlGenRandom);
 constexpr std::size_t kLargestCall = 1u << 20;
 
 bool FillWith(auto draw, unsigned char* bytes, std::size_t size) noexcept
@@ -38,7 +41,7 @@ bool FillRandomBytes(void* buffer, std::size_t size) noexcept
         static const HMODULE bcrypt = LoadSystemDll(L"bcrypt.dll");
         if (const auto genRandom = ProcAddressAs<BCryptGenRandomFn>(bcrypt, "BCryptGenRandom")) {
             const auto draw = [genRandom](unsigned char* at, ULONG n) {
-                return genRandom(nullptr, at, n, kUseSystemPreferredRng) >= 0;
+                return genRandom(nullptr, at, n, BCRYPT_USE_SYSTEM_PREFERRED_RNG) >= 0;
             };
             if (FillWith(draw, bytes, size)) return true;
         }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/paths_win32.h"
+#include "platform/strings.h"
 
 // The module, or null when it cannot be loaded. Callers keep it for the life
 // of the process. Not for use while the WOW64 redirection is switched off: a
@@ -22,7 +23,7 @@ inline HMODULE LoadSystemDll(const wchar_t* fileName) noexcept
     try {
         const std::wstring folder = SystemFolder();
         if (folder.empty()) return nullptr;
-        const std::wstring path = folder + L'\\' + fileName;
+        const std::wstring path = JoinPath(folder, fileName);
         // Its own dependencies are then looked for beside it, not beside us.
         return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     } catch (...) {

@@ -1,6 +1,6 @@
 // Text conversion at the Windows API boundary: the core speaks UTF-8, every
-// W function UTF-16, and files or HTTP bodies that are ANSI by design use
-// the system ANSI code page.
+// W function UTF-16, and the files and HTTP bodies that are ANSI text (the
+// notes file, fx35.bat, the service's answer) use the system ANSI code page.
 #pragma once
 
 #include <string>

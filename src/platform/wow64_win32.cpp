@@ -7,9 +7,9 @@
 
 namespace {
 
-using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, PBOOL wow64);
-using DisableFn = BOOL(WINAPI*)(PVOID* oldValue);
-using RevertFn = BOOL(WINAPI*)(PVOID oldValue);
+using IsWow64ProcessFn = decltype(&::IsWow64Process);
+using DisableFn = decltype(&::Wow64DisableWow64FsRedirection);
+using RevertFn = decltype(&::Wow64RevertWow64FsRedirection);
 
 FARPROC Kernel32Proc(const char* name) noexcept
 {

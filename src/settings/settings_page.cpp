@@ -23,7 +23,7 @@ void Main::DispalyStep2()
 
 void Main::Step2_Select_Click()
 {
-    Step2_Path.text = ReplaceAll(BrowseForFolder("请选择文件夹") + "\\SQL Server", "\\\\", "\\");
+    Step2_Path.text = JoinPathCollapsed(BrowseForFolder("请选择文件夹"), "SQL Server");
 }
 
 void Main::Step2_Submit_Click()

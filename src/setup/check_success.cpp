@@ -1,6 +1,7 @@
 // Step 5: a test connection proves the installation; on success the
 // password is shown and left in the notes file on the desktop.
 #include "platform/fs.h"
+#include "platform/strings.h"
 #include "setup/notes.h"
 #include "setup/verify.h"
 #include "stackhold_config.h"
@@ -35,7 +36,7 @@ void Main::CheckSuccess()
 
 std::string Main::WriteInstallationNotes()
 {
-    const std::string path = GetDesktopFolder() + "\\" + kNotesFileName;
+    const std::string path = JoinPath(GetDesktopFolder(), kNotesFileName);
     const std::string text = ComposeInstallationNotes({Step2_Version.Text(), state.InstanceName, state.SaPassword,
                                                        state.InstallDir, STACKHOLD_SITE_URL, LocalDateTimeText()});
     // The notes are ANSI as every file this program writes; where the

@@ -9,6 +9,7 @@
 
 #include "platform/handles_win32.h"
 #include "platform/paths_win32.h"
+#include "platform/strings.h"
 #include "platform/text_win32.h"
 
 namespace {
@@ -26,34 +27,41 @@ std::wstring NotepadPath()
     BOOL wow64 = FALSE;
     if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) {
         const std::wstring windowsDir = WindowsFolder();
-        const std::wstring native = windowsDir + L"\\Sysnative\\notepad.exe";
+        const std::wstring native = JoinPath(windowsDir, L"Sysnative\\notepad.exe");
         if (!windowsDir.empty() && IsExistingFile(native)) return native;
     }
     const std::wstring systemDir = SystemFolder();
-    return systemDir.empty() ? std::wstring() : systemDir + L"\\notepad.exe";
+    return systemDir.empty() ? std::wstring() : JoinPath(systemDir, L"notepad.exe");
 }
 
-std::wstring DateText(const SYSTEMTIME& now)
+// What a GetDateFormatW / GetTimeFormatW call gives: asked once for the
+// size, once for the text; empty when either fails.
+template <typename Format>
+std::wstring FormattedText(Format format)
 {
-    int n = ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, nullptr, 0);
+    int n = format(nullptr, 0);
     if (n <= 0) return {};
     std::wstring text(static_cast<size_t>(n), L'\0');
-    n = ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, text.data(), n);
+    n = format(text.data(), n);
     if (n <= 0) return {};
     text.resize(static_cast<size_t>(n - 1));
     return text;
+}
+
+// The user's short date format.
+std::wstring DateText(const SYSTEMTIME& now)
+{
+    return FormattedText([&now](LPWSTR out, int size) {
+        return ::GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, out, size);
+    });
 }
 
 // Flags 0: the user's long time format.
 std::wstring TimeText(const SYSTEMTIME& now)
 {
-    int n = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, nullptr, 0);
-    if (n <= 0) return {};
-    std::wstring text(static_cast<size_t>(n), L'\0');
-    n = ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, text.data(), n);
-    if (n <= 0) return {};
-    text.resize(static_cast<size_t>(n - 1));
-    return text;
+    return FormattedText([&now](LPWSTR out, int size) {
+        return ::GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &now, nullptr, out, size);
+    });
 }
 
 }  // namespace

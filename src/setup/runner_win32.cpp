@@ -3,6 +3,7 @@
 #include "platform/handles_win32.h"
 #include "platform/paths_win32.h"
 #include "platform/pump_wait_win32.h"
+#include "platform/strings.h"
 #include "platform/text_win32.h"
 #include "platform/wow64.h"
 #include "wizard/ui.h"
@@ -65,7 +66,7 @@ bool IsBatchName(std::wstring program)
 std::wstring CommandInterpreterPath()
 {
     const std::wstring system = SystemFolder();
-    return system.empty() ? std::wstring() : system + L"\\cmd.exe";
+    return system.empty() ? std::wstring() : JoinPath(system, L"cmd.exe");
 }
 
 bool IsFullPath(const std::wstring& path)

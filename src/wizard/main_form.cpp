@@ -51,7 +51,7 @@ std::string ComboBox::Text() const
 
 Main::Main()
 {
-    // The window's design: places in twips, texts, fonts and colours.
+    // The window's layout: places in twips, texts, fonts and colours.
     Picture1 = MakePicture(kIdPicture1, "Picture1", {0, 0, 8055, 2655}, Picture::Banner, true);
 
     Label3 = MakeHeaderLabel(kIdLabel3, "Label3", {120, 120, 735, 255}, "0s", 9, kCounterCyan);
@@ -136,7 +136,7 @@ std::vector<Control*> Main::settingsPage()
     return {&Step2_T1, &Step2_Version, &Step2_Submit, &Step2_T2, &Step2_Path, &Step2_Select};
 }
 
-std::string Main::packagePath() const { return state.PackageDir + "\\" + state.PackageFileName; }
+std::string Main::packagePath() const { return JoinPath(state.PackageDir, state.PackageFileName); }
 
 void Main::failAndEnd(const std::string& message)
 {
@@ -155,8 +155,8 @@ void Main::Form_Load(const std::string& programDir)
     // Without the system's random generator there is no password that can
     // be trusted; no installation may start with a guessable one.
     if (state.SaPassword.empty()) failAndEnd("非常抱歉，无法生成安全的随机密码，请重新运行。");
-    state.InstallDir = ReplaceAll(programDir + "\\SQL Server", "\\\\", "\\");
-    state.PackageDir = ReplaceAll(programDir + "\\packages", "\\\\", "\\");
+    state.InstallDir = JoinPathCollapsed(programDir, "SQL Server");
+    state.PackageDir = JoinPathCollapsed(programDir, "packages");
     state.HandCursor = LoadHandCursor();
 }
 

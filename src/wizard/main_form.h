@@ -1,5 +1,6 @@
 // The window Main: the installer state, a plain model of the window's
-// controls under their design names, and the step chain. The Win32 layer
+// controls under their given names (About1, Step2_Path ...), and the step
+// chain. The Win32 layer
 // mirrors this model into real child controls; the native tests drive it
 // against fakes of the platform procedures.
 #pragma once
@@ -92,7 +93,7 @@ public:
 
     InstallState state;
 
-    // The controls, by their design names.
+    // The controls, by their given names.
     Control Picture1, Label1, Label2, Label3, Label_Close, Image_OK2, Image1, About1, About2,
         Image_Wait, Image_OK;
     Control Step1_Img, Step2_Img, Step3_Img, Step4_Img, Step5_Img;
@@ -108,7 +109,7 @@ public:
     void Form_Load(const std::string& programDir);
     void Timer1_Timer();
     void CheckEnvironMental();
-    void DispalyStep2();
+    void DispalyStep2();  // spelled so deliberately, not DisplayStep2: the step's given name
     void Step2_Select_Click();
     void Step2_Submit_Click();
     void DownLoadSQLFile();

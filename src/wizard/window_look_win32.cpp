@@ -8,9 +8,9 @@
 
 namespace {
 
-// The design face; GB2312_CHARSET keeps the font mapper on a Chinese face
-// wherever the exact one is missing.
-constexpr wchar_t kDesignFace[] = L"黑体";
+// The window's face for every label but the counter; GB2312_CHARSET keeps
+// the font mapper on a Chinese face wherever the exact one is missing.
+constexpr wchar_t kWindowFace[] = L"黑体";
 
 HFONT CreateDesignFont(int tenthPoints, bool bold, UINT dpi)
 {
@@ -18,7 +18,7 @@ HFONT CreateDesignFont(int tenthPoints, bool bold, UINT dpi)
     lf.lfHeight = -::MulDiv(tenthPoints, static_cast<int>(dpi), 720);
     lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
     lf.lfCharSet = GB2312_CHARSET;
-    ::lstrcpynW(lf.lfFaceName, kDesignFace, LF_FACESIZE);
+    ::lstrcpynW(lf.lfFaceName, kWindowFace, LF_FACESIZE);
     return ::CreateFontIndirectW(&lf);
 }
 
@@ -68,7 +68,9 @@ void DrawPushButton(MainWindow& w, const DRAWITEMSTRUCT& item, const Control& lo
     }
 }
 
-// Step2_Select: a button that looks like the label it is in the design.
+// Step2_Select: a real button (it takes the keyboard focus, Enter and Space)
+// drawn like the labels beside it, its text on the window's background, with
+// a focus rectangle while it has the focus.
 void DrawLinkButton(MainWindow& w, const DRAWITEMSTRUCT& item, const Control& look, const std::wstring& text)
 {
     HDC dc = item.hDC;

@@ -17,8 +17,8 @@ struct ChildClass {
 
 DWORD LabelStyle(const Control& c) { return SS_NOTIFY | SS_NOPREFIX | (c.centred ? SS_CENTER : SS_LEFT); }
 
-// Every label takes its own clicks (SS_NOTIFY), as labels do in the design:
-// a press on a label in the header is the label's, not a drag.
+// Every label takes its own clicks (SS_NOTIFY): a press on a label in the
+// header (the close mark, the site link) is the label's, not a drag.
 ChildClass ClassFor(const Control& c)
 {
     switch (c.kind) {
@@ -91,8 +91,8 @@ HWND CreateChild(MainWindow& w, const Control& c)
     const ChildClass cls = ClassFor(c);
     if (!cls.name) return nullptr;
     const RECT r = ChildRect(w, c);
-    // Overlapping controls clip each other, the later one in front as in
-    // the design (a label's background never covers its neighbour's text).
+    // Overlapping controls clip each other, the later one in creation order
+    // in front (a label's background never covers its neighbour's text).
     const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | cls.style | (c.visible ? WS_VISIBLE : 0);
     const std::wstring text = c.kind == ControlKind::ComboBox ? std::wstring() : Utf8ToWide(c.text);
     HWND hwnd = ::CreateWindowExW(0, cls.name, text.c_str(), style, r.left, r.top, r.right - r.left,

@@ -12,7 +12,7 @@
 #include "wizard/artwork_win32.h"
 #include "wizard/main_form.h"
 
-// The client area in twips, as designed.
+// The client area in twips, the size every place in main_form.cpp fits in.
 inline constexpr TwipRect kClientTwips{0, 0, 8055, 5085};
 
 // Twips to device pixels at dpi, rounded to the nearest pixel.

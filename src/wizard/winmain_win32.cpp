@@ -15,7 +15,7 @@ namespace {
 // it at least the current directory leaves the search path.
 void RestrictDllSearch()
 {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDefaultDllDirectoriesFn = decltype(&::SetDefaultDllDirectories);
     const FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
     if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");

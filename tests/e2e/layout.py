@@ -1,4 +1,4 @@
-"""The window's design as the scenarios check it: places in twips, colours,
+"""The window's layout as the scenarios check it: places in twips, colours,
 start texts. Pixel places follow from the DPI the window reports."""
 
 import re

@@ -28,12 +28,12 @@ kTwipsPerInch = 1440
 
 
 def px_of(twips, dpi=96):
-    """Pixels of a design length, rounded half up as the window rounds."""
+    """Pixels of a length in twips, rounded half up as the window rounds."""
     return (twips * dpi + kTwipsPerInch // 2) // kTwipsPerInch
 
 
 def px_rect(left, top, width, height, dpi=96):
-    """(left, top, right, bottom) pixels of a design place in twips."""
+    """(left, top, right, bottom) pixels of a place in twips."""
     l, t = px_of(left, dpi), px_of(top, dpi)
     return (l, t, px_of(left + width, dpi), px_of(top + height, dpi))
 

@@ -6,7 +6,7 @@
 #include "fakes/fake_system.h"
 #include "settings/password.h"
 
-TEST_CASE("password draws map onto the alphabet as the installer always has")
+TEST_CASE("password draws map onto the alphabet: rounded half to even, 0 taken as 1, \"z\" never drawn")
 {
     // r × 8,999,999 + 1,000 rounded half to even, modulo 42, 0 taken as 1.
     struct Case {

@@ -164,6 +164,8 @@ TEST_CASE("the notes file: ANSI where the code page holds it, UTF-8 with BOM whe
     form.WriteInstallationNotes();
     CHECK(fake.written[path].starts_with("utf8:欢迎使用"));
 
-    fake.desktop = "";  // no desktop: the root of the current drive, as before
+    // No desktop: the path starts with the backslash alone, the root of the
+    // current drive, where the file is still written.
+    fake.desktop = "";
     CHECK(form.WriteInstallationNotes() == "\\SQL Server安装说明.txt");
 }

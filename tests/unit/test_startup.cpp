@@ -36,7 +36,7 @@ TEST_CASE("Form_Load fills the installer state from the program directory")
     }
 }
 
-TEST_CASE("the window's design: start texts, hidden page and templates, timers")
+TEST_CASE("the window's layout: start texts, hidden page and templates, timers")
 {
     Main form;
     CHECK(form.About1.text == "准备就绪");
@@ -56,7 +56,7 @@ TEST_CASE("the window's design: start texts, hidden page and templates, timers")
     // The window is 8055 × 5085 twips: every control lies inside it.
     for (Control* c : form.Controls()) {
         CAPTURE(c->name);
-        CHECK(c->place.left + c->place.width <= 8055 + 400);  // the close mark overhangs by design
+        CHECK(c->place.left + c->place.width <= 8055 + 400);  // the close mark overhangs the right edge, as it is placed
         CHECK(c->place.top + c->place.height <= 5085 + 100);
     }
 }

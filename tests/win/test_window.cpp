@@ -33,7 +33,7 @@ UINT ScreenDpi()
     return static_cast<UINT>(dpi);
 }
 
-// What the design gives at the two DPIs the tests run at.
+// What main_form.cpp's places give at the two DPIs the tests run at.
 struct Expected {
     UINT dpi;
     SIZE client;
@@ -183,7 +183,7 @@ void Click(HWND label)
 
 }  // namespace
 
-TEST_CASE("a fresh window: its frame at the system DPI, the children at the design's places, fonts and texts")
+TEST_CASE("a fresh window: its frame at the system DPI, the children at their places, fonts and texts")
 {
     REQUIRE(kDpiAware);
     OpenWindow w;
@@ -216,7 +216,7 @@ TEST_CASE("a fresh window: its frame at the system DPI, the children at the desi
     CHECK(about1Font.lfCharSet == GB2312_CHARSET);
     CHECK(FontOf(w.Child(kIdLabel1)).lfWeight == FW_BOLD);
     CHECK(FontOf(w.Child(kIdAbout1)).lfWeight == FW_NORMAL);
-    // The counter uses the system's message font, not the design face.
+    // The counter uses the system's message font, not 黑体.
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     REQUIRE(::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));

@@ -1,5 +1,5 @@
 // The handlers of Main that the step logic defines elsewhere, as counters.
-// Linked with the real design (main_form.cpp) and the real window.
+// Linked with the real layout (main_form.cpp) and the real window.
 #include "window_handlers_fake.h"
 
 #include <stdexcept>
