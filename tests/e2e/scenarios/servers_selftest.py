@@ -7,9 +7,10 @@ import os
 import socket
 import ssl
 import tempfile
+import time
 
 from checks import without_32bit_drawing
-from harness import Body, Cut, HttpServer, Nginx, NoLength, Silent, ensure_pki, wait_until
+from harness import Body, Cut, Delayed, HttpServer, Nginx, NoLength, Once, Raw, Silent, ensure_pki, wait_until
 
 
 def get(port, path, method="GET", headers=None, tls=None, timeout=5):
@@ -83,9 +84,31 @@ def check_faults(pki):
             pass
 
 
+def check_recovering_and_raw_answers():
+    """Once, Delayed, Raw and a paced Body, as download_servers.py uses them."""
+    routes = {
+        "/once": Once(Body("first"), Body("later")),
+        "/slow": Delayed(0.5, Body(b"late")),
+        "/raw": Raw(200, {"Content-Length": "99999999999999999999"}),
+        "/paced": Body(b"abcdefghij", rate=20),
+    }
+    with HttpServer(routes) as srv:
+        assert [get(srv.port, "/once")[2] for _ in range(3)] == [b"first", b"later", b"later"]
+        began = time.monotonic()
+        assert get(srv.port, "/slow")[2] == b"late"
+        assert time.monotonic() - began >= 0.45, "the delayed answer came at once"
+        status, headers, body = get(srv.port, "/raw", method="HEAD")
+        assert status == 200 and headers["Content-Length"] == "99999999999999999999" and body == b"", headers
+        began = time.monotonic()
+        status, headers, body = get(srv.port, "/paced")
+        assert (status, body, headers["Content-Length"]) == (200, b"abcdefghij", "10"), (status, body, headers)
+        assert time.monotonic() - began >= 0.4, "10 bytes at 20 bytes/s came at once"
+
+
 @without_32bit_drawing
 def scenario_servers(ctx):
     pki = ensure_pki()
     with tempfile.TemporaryDirectory(prefix="stackhold-servers-") as folder:
         check_nginx(pki, folder)
     check_faults(pki)
+    check_recovering_and_raw_answers()
