@@ -24,14 +24,12 @@ import hashlib
 import os
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from harness import Body, Delayed, HttpServer, NoLength, Once, Raw, Silent  # noqa: E402
+from harness import Body, Delayed, HttpServer, NoLength, Once, Raw, Silent, free_port, wait_port  # noqa: E402
 
 # A body in code page 936 whose Chinese characters sit right around the
 # brackets; some of them have "[" (0x5B), "\" (0x5C) or "]" (0x5D) as their
@@ -46,26 +44,9 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def run(cmd, timeout=60, **kw):
     subprocess.run(cmd, check=True, timeout=timeout, stdout=subprocess.DEVNULL,
                    stderr=subprocess.PIPE, **kw)
-
-
-def wait_listening(port, seconds=15):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=1):
-                return
-        except OSError:
-            time.sleep(0.1)
-    raise RuntimeError(f"nothing listens on port {port}")
 
 
 def self_signed(work, name):
@@ -182,7 +163,7 @@ def start_http(work, pki, env, stack):
                              preexec_fn=die_with_parent)
     stack.append(lambda: stop_process(nginx))
     for port in ports.values():
-        wait_listening(port)
+        wait_port(port, 15)
 
     start_faults(env, stack)
 
