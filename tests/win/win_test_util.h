@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/strings.h"
 #include "platform/text_win32.h"
 
 namespace wintest {
@@ -21,7 +22,7 @@ inline std::wstring FixturePath(const std::wstring& name)
     const DWORD n = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
     std::wstring path(module, n);
     for (int up = 0; up < 3; ++up) path.resize(path.find_last_of(L'\\'));
-    return path + L"\\fixtures\\" + name;
+    return JoinPath(path, L"fixtures\\" + name);
 }
 
 inline std::string FixturePath(const std::string& name)
@@ -52,12 +53,12 @@ inline void RemoveTree(const std::wstring& folder)
 {
     if (folder.empty()) return;
     WIN32_FIND_DATAW data;
-    const HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    const HANDLE find = ::FindFirstFileW(JoinPath(folder, L"*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") continue;
-            const std::wstring child = folder + L"\\" + name;
+            const std::wstring child = JoinPath(folder, name);
             ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(child);
@@ -96,7 +97,7 @@ public:
     // The path of a name inside the folder; the folder itself for "".
     std::wstring operator/(const std::wstring& name) const
     {
-        return name.empty() ? path_ : path_ + L"\\" + name;
+        return name.empty() ? path_ : JoinPath(path_, name);
     }
     std::string operator/(const std::string& name) const
     {
