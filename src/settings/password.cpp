@@ -36,8 +36,8 @@ int PasswordPositionFor(float r)
 {
     // Scale to 1,000 .. 9,000,998, round halves to even, reduce modulo the
     // alphabet's length; remainder 0 takes position 1, so position 42 ("z")
-    // never comes up. Deliberate: this exact mapping is the generator's
-    // contract (test_password.cpp pins it), "z" included.
+    // never comes up. Deliberate: this exact mapping, "z" left out, is the
+    // generator's contract (test_password.cpp pins it).
     const double x = std::nearbyint(static_cast<double>(r) * 8999999.0 + 1000.0);
     int n = static_cast<int>(static_cast<int64_t>(x) % kAlphabetLength);
     if (n == 0) n = 1;
