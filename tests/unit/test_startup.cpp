@@ -14,6 +14,9 @@ TEST_CASE("Form_Load fills the installer state from the program directory")
         {"C:\\", "C:\\SQL Server", "C:\\packages"},  // a drive root keeps one backslash
         {"D:\\Program Files\\Corvane", "D:\\Program Files\\Corvane\\SQL Server",
          "D:\\Program Files\\Corvane\\packages"},
+        // Every doubled backslash collapses, deliberately, also the one that
+        // opens a network path.
+        {"\\\\srv\\share", "\\srv\\share\\SQL Server", "\\srv\\share\\packages"},
     };
     for (const Case& c : cases) {
         MachineThatPasses();
