@@ -1,6 +1,7 @@
 #include "download/kill.h"
 
 #include "platform/handles_win32.h"
+#include "platform/strings.h"
 #include "platform/text_win32.h"
 
 #include <tlhelp32.h>
@@ -108,7 +109,7 @@ std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& n
 {
     // The program folder keeps its backslash at a drive root ("C:\").
     if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
-    return folder + L'\\' + name;
+    return JoinPath(folder, name);
 }
 
 // Opens a process to read its image path and stop it, with the right to
