@@ -5,6 +5,7 @@
 #include "platform/handles_win32.h"
 #include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
+#include "platform/winhttp_session_win32.h"
 #include "wizard/ui.h"
 
 #include <winhttp.h>
@@ -67,17 +68,12 @@ bool CrackAddress(const std::wstring& url, Target& target)
 
 UniqueInternet OpenSession()
 {
-    UniqueInternet session{WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                       WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)};
-    if (!session) return session;
-    WinHttpSetTimeouts(session.get(), kResolveTimeout, kConnectTimeout, kSendTimeout,
-                       kReceiveTimeout);
-    // Windows 7 does not offer TLS 1.2 unless asked. A system without it
-    // refuses the option; it then keeps its own protocols.
-    DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1 |
-                      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-    WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
-    return session;
+    WinHttpSessionCalls calls;
+    calls.open = &WinHttpOpen;
+    calls.setOption = &WinHttpSetOption;
+    calls.setTimeouts = &WinHttpSetTimeouts;
+    return UniqueInternet{OpenWinHttpSession(
+        calls, kUserAgent, {kResolveTimeout, kConnectTimeout, kSendTimeout, kReceiveTimeout})};
 }
 
 // Opens, sends and receives the answer's head. The certificate is always

@@ -1,27 +1,6 @@
 #include "platform/names.h"
 
-#include <array>
-#include <string>
-
-#include "platform/strings.h"
-
-namespace {
-
-bool IsReservedDeviceName(std::string_view name)
-{
-    // The device names count with any extension: "con.txt" opens the console.
-    const std::string base = ToLowerAscii(name.substr(0, name.find('.')));
-    static constexpr std::array<std::string_view, 4> kPlain{"con", "prn", "aux", "nul"};
-    for (std::string_view r : kPlain) {
-        if (base == r) return true;
-    }
-    if (base.size() == 4 && (base.starts_with("com") || base.starts_with("lpt")) && base[3] >= '1' &&
-        base[3] <= '9')
-        return true;
-    return false;
-}
-
-}  // namespace
+#include "platform/device_names.h"
 
 bool IsValidWindowsName(std::string_view name)
 {
@@ -32,7 +11,7 @@ bool IsValidWindowsName(std::string_view name)
         if (std::string_view("<>:\"/\\|?*").find(c) != std::string_view::npos) return false;
     }
     if (name.back() == ' ' || name.back() == '.') return false;
-    return !IsReservedDeviceName(name);
+    return !IsDeviceName(name);
 }
 
 std::size_t CountCharacters(std::string_view text)

@@ -5,7 +5,8 @@
 // True when name can be one file or folder name on Windows and means what
 // it says: not empty, not "." or "..", no character Windows forbids in names
 // (< > : " / \ | ? * and control characters), not a reserved device name
-// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with an extension), and not
+// (IsDeviceName: CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with an extension
+// or blanks before it, the download tool's rule), and not
 // ending in a blank or a dot, which Windows would silently drop.
 bool IsValidWindowsName(std::string_view name);
 

@@ -37,3 +37,21 @@ Fn ProcAddressAs(HMODULE module, const char* name) noexcept
     return module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
                   : nullptr;
 }
+
+// From here on, DLLs that the process loads by bare name come from the
+// system folder only, so one planted beside the program (a Downloads
+// folder) or in the current directory is never picked up. The installer and
+// the download tool call it first thing.
+// SetDefaultDllDirectories exists from Windows 8 on, and on Windows 7 with
+// KB2533623. SetDllDirectoryW(L"") is called in every case: it takes the
+// current directory out of the search order that LoadLibraryExW uses with
+// LOAD_WITH_ALTERED_SEARCH_PATH (LoadSystemDll), which the default
+// directories do not govern, and it is all a system without the first call has.
+inline void RestrictDllSearch() noexcept
+{
+    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    const auto setDefault =
+        ProcAddressAs<SetDefaultDllDirectoriesFn>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    ::SetDllDirectoryW(L"");
+}

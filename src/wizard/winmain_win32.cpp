@@ -3,26 +3,16 @@
 #include <commctrl.h>
 #include <ole2.h>
 
+#include "platform/system_dll_win32.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 #include "wizard/window_win32.h"
 
 namespace {
 
-// An installer is often started from a Downloads folder that may hold
-// planted DLLs: from here on, DLLs load from the system folder only. The
-// call exists from Windows 8 on, and on Windows 7 with KB2533623; without
-// it at least the current directory leaves the search path.
-void RestrictDllSearch()
-{
-    using SetDefaultDllDirectoriesFn = decltype(&::SetDefaultDllDirectories);
-    const FARPROC proc = ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
-    const auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
-    if (!setDefault || !setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) ::SetDllDirectoryW(L"");
-}
-
 void PrepareProcess()
 {
+    // Before any DLL is loaded by name: the program often starts from a Downloads folder.
     RestrictDllSearch();
     // No "insert a disk" or "cannot open file" box from the system for the
     // whole run: a drive without a medium (the installation directory's, a

@@ -84,7 +84,8 @@ TEST_CASE("package file names from addresses, and the names refused")
         CHECK(IsUsablePackageFileName(ok));
     for (const char* bad : {"", ".", "..", "a\\..\\b.exe", "h:SQLEXPR.exe", "get.exe?id=1", "a|b", "CON", "x.exe ",
                             "SQLEXPR.cmd", "SQLEXPR.bat", "SQLEXPR.BAT", "SQLEXPR.msi", "SQLEXPR", ".exe",
-                            "x.exe.", "x.exe.bat", "x.com", "x.ex", "xexe", "x.exe:stream"})
+                            "x.exe.", "x.exe.bat", "x.com", "x.ex", "xexe", "x.exe:stream",
+                            "con .exe", "NUL  .exe", "com1.exe"})  // the last three: devices, as the tool judges them
         CHECK_FALSE(IsUsablePackageFileName(bad));
     CHECK(IsUsablePackageAddress("http://h/a.exe"));
     for (const char* bad : {"", "no colon", "http://h/a.exe\" -O \"C:\\x.exe", "http://h/a\r\n.exe"})

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "address.h"
+#include "platform/device_names.h"
+#include "platform/names.h"
 #include "options.h"
 #include "policy.h"
 #include "progress.h"
@@ -159,6 +161,35 @@ TEST_CASE("file name from the address")
     }
 }
 
+TEST_CASE("device names: the tool renames exactly what the installer refuses")
+{
+    // The installer takes the text after the last "/" as the package name
+    // and refuses it when it is no valid Windows name; the tool stores the
+    // download under FileNameFromAddress. For every name the installer
+    // accepts the two must be the same file.
+    struct Case {
+        const char* name;
+        bool device;
+    };
+    const Case cases[] = {
+        {"con", true},     {"CON.exe", true},   {"con .exe", true}, {"Nul  .tar.gz", true},
+        {"aux", true},     {"prn.txt", true},   {"com1", true},     {"LPT9.exe", true},
+        {"com\xC2\xB9.exe", true},              {"lpt\xC2\xB3", true},
+        {"com0", false},   {"com10", false},    {"console", false}, {"con_x.exe", false},
+        {"lpt\xC2\xB4", false},
+        {"SQLEXPR_x64_CHS.exe", false},         {"setup (1).exe", false},
+        {"文件.exe", false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.name);
+        CHECK(IsDeviceName(c.name) == c.device);
+        const std::string stored = FileNameFromAddress(std::string("http://h/p/") + c.name);
+        CHECK((stored == std::string("_") + c.name) == c.device);
+        if (IsValidWindowsName(c.name)) CHECK(stored == c.name);
+        if (c.device) CHECK_FALSE(IsValidWindowsName(c.name));
+    }
+}
+
 TEST_CASE("target path")
 {
     CHECK(JoinPath("C:\\p\\packages", "f.exe") == "C:\\p\\packages\\f.exe");
@@ -246,32 +277,109 @@ TEST_CASE("answer to a ranged request")
     const std::optional<ContentRange> none;
     const std::optional<ContentRange> at100 = ContentRange{100, 199, 200};
     const std::optional<ContentRange> at0 = ContentRange{0, 199, 200};
+    const std::optional<ContentRange> short100 = ContentRange{100, 149, 200};  // ends before the total
     struct Case {
         int status;
         std::int64_t held;
         std::optional<ContentRange> range;
+        std::int64_t length;       // Content-Length, -1 absent
+        std::int64_t unsatisfied;  // N of a 416's "bytes */N", -1 absent
         Verdict verdict;
     };
     const Case cases[] = {
-        {200, 0, none, Verdict::WriteFromStart},
-        {200, 100, none, Verdict::WriteFromStart},  // range ignored: start again
-        {206, 100, at100, Verdict::Append},
-        {206, 100, at0, Verdict::RangeMismatch},
-        {206, 100, none, Verdict::RangeMismatch},
-        {206, 0, at0, Verdict::WriteFromStart},
-        {206, 0, at100, Verdict::RangeMismatch},
-        {416, 200, none, Verdict::AlreadyComplete},
-        {416, 0, none, Verdict::ServerError},        // nothing was asked for
-        {404, 0, none, Verdict::ServerError},
-        {404, 100, none, Verdict::ServerError},
-        {500, 0, none, Verdict::ServerError},
-        {504, 0, none, Verdict::TryAgain},
-        {302, 0, none, Verdict::ServerError},        // a redirection left over
+        {200, 0, none, 200, -1, Verdict::WriteFromStart},
+        {200, 100, none, 200, -1, Verdict::WriteFromStart},  // range ignored: start again
+        {206, 100, at100, 100, -1, Verdict::Append},
+        {206, 100, at100, -1, -1, Verdict::Append},          // no length: the range's
+        {206, 100, short100, 50, -1, Verdict::Append},       // a short part is kept; the rest is asked for
+        {206, 100, at100, 99, -1, Verdict::RangeMismatch},   // length and range disagree
+        {206, 100, at100, 101, -1, Verdict::RangeMismatch},
+        {206, 100, short100, 100, -1, Verdict::RangeMismatch},
+        {206, 100, at0, 200, -1, Verdict::RangeMismatch},
+        {206, 100, none, 100, -1, Verdict::RangeMismatch},
+        {206, 0, at0, 200, -1, Verdict::WriteFromStart},
+        {206, 0, at100, 100, -1, Verdict::RangeMismatch},
+        {416, 200, none, 0, 200, Verdict::AlreadyComplete},  // bytes */200, 200 held
+        {416, 300, none, 0, 200, Verdict::NotComplete},      // longer than the document
+        {416, 150, none, 0, 200, Verdict::NotComplete},      // shorter: a 416 is no proof of the end
+        {416, 200, none, 0, -1, Verdict::NotComplete},       // no size given
+        {416, 0, none, 0, 200, Verdict::ServerError},        // nothing was asked for
+        {204, 100, none, 0, -1, Verdict::ServerError},       // other 2xx to a range request: truncate nothing
+        {203, 100, none, 200, -1, Verdict::ServerError},
+        {204, 0, none, 0, -1, Verdict::WriteFromStart},      // without a range it is the document
+        {404, 0, none, 9, -1, Verdict::ServerError},
+        {404, 100, none, 9, -1, Verdict::ServerError},
+        {500, 0, none, 9, -1, Verdict::ServerError},
+        {504, 0, none, 9, -1, Verdict::TryAgain},
+        {302, 0, none, 0, -1, Verdict::ServerError},         // a redirection left over
     };
     for (const Case& c : cases) {
         CAPTURE(c.status);
         CAPTURE(c.held);
-        CHECK(JudgeResponse(c.status, c.held, c.range) == c.verdict);
+        CAPTURE(c.length);
+        Answer a;
+        a.status = c.status;
+        a.range = c.range;
+        a.length = c.length;
+        a.unsatisfied = c.unsatisfied;
+        CHECK(JudgeResponse(a, c.held) == c.verdict);
+    }
+    Answer part;
+    part.status = 206;
+    part.range = short100;
+    CHECK(BodyLength(part) == 50);
+    part.length = 50;
+    CHECK(BodyLength(part) == 50);
+    CHECK(BodyLength(Answer{200, none, -1, -1}) == -1);
+}
+
+TEST_CASE("a 416's size")
+{
+    CHECK(ParseUnsatisfiedRange("bytes */3145745") == 3145745);
+    CHECK(ParseUnsatisfiedRange(" Bytes */5368709120 ") == 5368709120LL);
+    CHECK(ParseUnsatisfiedRange("bytes*/7") == 7);
+    for (const char* bad : {"", "bytes */", "bytes */*", "bytes 0-1/2", "bytes */-1", "items */5", "bytes */5x"}) {
+        CAPTURE(bad);
+        CHECK(ParseUnsatisfiedRange(bad) == -1);
+    }
+}
+
+TEST_CASE("validators across tries: If-Range and a changed document")
+{
+    struct IfRangeCase {
+        Validator first;
+        const char* sent;
+    };
+    const IfRangeCase ifRange[] = {
+        {{"\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", 9}, "\"abc\""},
+        {{"W/\"abc\"", "Tue, 01 Dec 2026 10:00:00 GMT", 9}, "Tue, 01 Dec 2026 10:00:00 GMT"},  // weak: not usable
+        {{"", "Tue, 01 Dec 2026 10:00:00 GMT", 9}, "Tue, 01 Dec 2026 10:00:00 GMT"},
+        {{"W/\"abc\"", "", 9}, ""},
+        {{"", "", 9}, ""},
+    };
+    for (const IfRangeCase& c : ifRange) {
+        CAPTURE(c.first.etag);
+        CHECK(IfRangeValue(c.first) == c.sent);
+    }
+
+    const Validator first{"\"a\"", "Mon, 30 Nov 2026 08:00:00 GMT", 3145745};
+    struct SameCase {
+        Validator now;
+        bool same;
+    };
+    const SameCase same[] = {
+        {{"\"a\"", "Mon, 30 Nov 2026 08:00:00 GMT", 3145745}, true},
+        {{"", "", -1}, true},                                     // nothing to compare
+        {{"\"a\"", "", 3145745}, true},
+        {{"\"b\"", "Mon, 30 Nov 2026 08:00:00 GMT", 3145745}, false},
+        {{"\"a\"", "Tue, 01 Dec 2026 10:00:00 GMT", 3145745}, false},
+        {{"\"a\"", "Mon, 30 Nov 2026 08:00:00 GMT", 3145746}, false},  // another size
+        {{"", "", 99}, false},
+    };
+    for (const SameCase& c : same) {
+        CAPTURE(c.now.etag);
+        CAPTURE(c.now.total);
+        CHECK(SameDocument(first, c.now) == c.same);
     }
 }
 

@@ -1,7 +1,8 @@
 #include "address.h"
 
-#include <array>
 #include <cstdio>
+
+#include "platform/device_names.h"
 
 namespace wget {
 namespace {
@@ -51,18 +52,6 @@ bool ParsePort(std::string_view text, int& port)
     if (value < 1 || value > 65535) return false;
     port = value;
     return true;
-}
-
-bool IsDeviceStem(std::string_view name)
-{
-    std::string stem(name.substr(0, name.find('.')));
-    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-    for (char& c : stem) c = Lower(c);
-    static constexpr std::array<std::string_view, 4> kPlain = {"con", "prn", "aux", "nul"};
-    for (std::string_view d : kPlain)
-        if (stem == d) return true;
-    return stem.size() == 4 && (stem.starts_with("com") || stem.starts_with("lpt")) &&
-           stem[3] >= '1' && stem[3] <= '9';
 }
 
 }  // namespace
@@ -150,7 +139,7 @@ std::string FileNameFromAddress(std::string_view address)
             name += ch;
         }
     }
-    if (IsDeviceStem(name)) name = "_" + name;
+    if (IsDeviceName(name)) name = "_" + name;
     return name;
 }
 

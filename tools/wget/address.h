@@ -23,9 +23,10 @@ std::optional<Address> ParseAddress(std::string_view text, std::string& error);
 // address as given (a query stays part of it), "index.html" when that text
 // is empty, "." or "..". Characters Windows forbids in file names are
 // replaced as GNU wget does on Windows: the first "?" becomes "@", the
-// others and the control characters become "%XX". A name whose stem is a
-// device name (CON, NUL, COM1, ...) gets a leading "_" so that the data
-// lands in a file and not on a device.
+// others and the control characters become "%XX". A device name
+// (IsDeviceName, the rule the installer refuses them by: CON, "nul.txt",
+// "con .exe" ...) gets a leading "_" so that the data lands in a file and
+// not on a device.
 std::string FileNameFromAddress(std::string_view address);
 
 // dir + "\" + name; no separator is added after a trailing "\" or "/", and

@@ -56,17 +56,62 @@ std::optional<ContentRange> ParseContentRange(std::string_view header)
     return r;
 }
 
-Verdict JudgeResponse(int status, std::int64_t held, const std::optional<ContentRange>& range)
+std::int64_t ParseUnsatisfiedRange(std::string_view header)
 {
-    if (status == 206) {
-        if (!range) return held > 0 ? Verdict::RangeMismatch : Verdict::WriteFromStart;
-        if (range->first != held) return Verdict::RangeMismatch;
+    std::string_view s = Trim(header);
+    if (s.size() < 5) return -1;
+    std::string unit;
+    for (char c : s.substr(0, 5)) unit += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    if (unit != "bytes") return -1;
+    s = Trim(s.substr(5));
+    if (s.empty() || s.front() != '*') return -1;
+    s = Trim(s.substr(1));
+    if (s.empty() || s.front() != '/') return -1;
+    return Digits(Trim(s.substr(1)));
+}
+
+std::int64_t BodyLength(const Answer& a)
+{
+    if (a.length >= 0) return a.length;
+    if (a.status == 206 && a.range) return a.range->last - a.range->first + 1;
+    return -1;
+}
+
+Verdict JudgeResponse(const Answer& a, std::int64_t held)
+{
+    if (a.status == 206) {
+        if (!a.range) return held > 0 ? Verdict::RangeMismatch : Verdict::WriteFromStart;
+        if (a.range->first != held) return Verdict::RangeMismatch;
+        // A length other than that of the range: one of the two is wrong,
+        // and the bytes could land in the wrong place.
+        if (a.length >= 0 && a.length != a.range->last - a.range->first + 1)
+            return Verdict::RangeMismatch;
         return held > 0 ? Verdict::Append : Verdict::WriteFromStart;
     }
-    if (status == 416 && held > 0) return Verdict::AlreadyComplete;
-    if (status == 504) return Verdict::TryAgain;
-    if (status >= 200 && status < 300) return Verdict::WriteFromStart;
+    if (a.status == 416 && held > 0)
+        return a.unsatisfied == held ? Verdict::AlreadyComplete : Verdict::NotComplete;
+    if (a.status == 504) return Verdict::TryAgain;
+    if (a.status == 200) return Verdict::WriteFromStart;
+    if (a.status > 200 && a.status < 300) return held > 0 ? Verdict::ServerError : Verdict::WriteFromStart;
     return Verdict::ServerError;
+}
+
+std::string IfRangeValue(const Validator& first)
+{
+    const std::string_view etag = Trim(first.etag);
+    if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') return std::string(etag);
+    return std::string(Trim(first.lastModified));
+}
+
+bool SameDocument(const Validator& first, const Validator& now)
+{
+    auto differ = [](std::string_view a, std::string_view b) {
+        a = Trim(a);
+        b = Trim(b);
+        return !a.empty() && !b.empty() && a != b;
+    };
+    if (differ(first.etag, now.etag) || differ(first.lastModified, now.lastModified)) return false;
+    return first.total < 0 || now.total < 0 || first.total == now.total;
 }
 
 Failure ClassifyNetworkError(std::uint32_t error)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace wget {
@@ -35,17 +36,51 @@ std::int64_t ParseByteCount(std::string_view text);
 enum class Verdict {
     WriteFromStart,   // the body is the whole document: write it from offset 0
     Append,           // the body continues the bytes already held
-    AlreadyComplete,  // nothing is missing (416 to a range request)
-    RangeMismatch,    // 206 that does not start where asked: never append it, try again
+    AlreadyComplete,  // nothing is missing: a 416 whose "bytes */N" is the size held
+    NotComplete,      // a 416 whose total is not the size held: fail, keep the file as it is
+    RangeMismatch,    // 206 that does not start where asked, or whose length is not
+                      // that of its range: never append it, try again
     TryAgain,         // a passing server condition (504): retry
     ServerError,      // any other status: fail without writing the body
 };
 
+// What of an answer's head decides how its body is used.
+struct Answer {
+    int status = 0;
+    std::optional<ContentRange> range;  // its Content-Range, when it parses
+    std::int64_t length = -1;           // its Content-Length; -1 when absent
+    std::int64_t unsatisfied = -1;      // N of a 416's "bytes */N"; -1 when absent
+};
+
+// N of a Content-Range "bytes */N", as a 416 carries it; -1 when it is none.
+std::int64_t ParseUnsatisfiedRange(std::string_view header);
+
 // held: the bytes of the document already on disk, asked for with
 // "Range: bytes=held-" when above 0. A server that ignores the range and
 // answers 200 gets the download restarted from scratch, as the manual of
-// GNU wget's -c describes.
-Verdict JudgeResponse(int status, std::int64_t held, const std::optional<ContentRange>& range);
+// GNU wget's -c describes. Any other 2xx answering a range request is a
+// server error: the file is left as it is.
+Verdict JudgeResponse(const Answer& answer, std::int64_t held);
+
+// The length of the body an answer carries, as far as its head tells: the
+// Content-Length, or the size of its range for a 206 without one; -1 unknown.
+std::int64_t BodyLength(const Answer& answer);
+
+// The document's validators, as the first answer of a download gave them.
+struct Validator {
+    std::string etag;          // ETag as sent, quotes included
+    std::string lastModified;  // Last-Modified as sent
+    std::int64_t total = -1;   // the document's whole size, -1 unknown
+};
+
+// The If-Range value to send with a range request: the ETag when it is a
+// strong one (a weak ETag may not be used there), else the Last-Modified
+// date, else empty (no If-Range).
+std::string IfRangeValue(const Validator& first);
+
+// False when an answer shows a document other than the one the bytes held
+// came from: a validator or the total that both answers name differs.
+bool SameDocument(const Validator& first, const Validator& now);
 
 // How a failed attempt goes on.
 enum class FailureKind {

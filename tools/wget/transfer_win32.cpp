@@ -13,6 +13,8 @@
 #include "policy.h"
 #include "progress.h"
 #include "platform/handles_win32.h"
+#include "platform/system_dll_win32.h"
+#include "platform/winhttp_session_win32.h"
 #include "platform/text_win32.h"
 
 namespace wget {
@@ -21,7 +23,7 @@ namespace {
 // WinHTTP is not one of the DLLs Windows always loads from its own
 // directory: linked in the ordinary way, a winhttp.dll planted beside the
 // tool (a Downloads folder) would be loaded instead. So it is loaded by its
-// full system path and called through this table.
+// full system path (LoadSystemDll) and called through this table.
 struct WinHttpApi {
     decltype(&::WinHttpOpen) Open = nullptr;
     decltype(&::WinHttpConnect) Connect = nullptr;
@@ -56,19 +58,13 @@ constexpr ULONGLONG kConsoleRedrawMs = 200;
 template <typename F>
 bool Bind(HMODULE module, const char* name, F& out) noexcept
 {
-    out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    out = ProcAddressAs<F>(module, name);
     return out != nullptr;
 }
 
 bool LoadWinHttp() noexcept
 {
-    wchar_t dir[MAX_PATH];
-    const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return false;
-    const std::wstring path = std::wstring(dir, n) + L"\\winhttp.dll";
-    // The altered search path makes winhttp's own dependencies come from
-    // the system directory too.
-    HMODULE m = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE m = LoadSystemDll(L"winhttp.dll");
     if (!m) return false;
     return Bind(m, "WinHttpOpen", gApi.Open) && Bind(m, "WinHttpConnect", gApi.Connect) &&
            Bind(m, "WinHttpOpenRequest", gApi.OpenRequest) &&
@@ -199,23 +195,38 @@ struct Document {
     std::int64_t base = 0;       // where this document starts in the file (-O with several)
     std::int64_t streamed = 0;   // bytes written to standard output so far
     bool firstTry = true;
+    // The validators of the first answer whose body was stored: later range
+    // requests carry them in If-Range, and an answer of another document is
+    // never appended to these bytes.
+    Validator first;
+    bool haveFirst = false;
+    bool restart = false;        // the document changed: the next try starts from 0
 };
 
 // Bytes of the document already held, to be asked for no more.
 std::int64_t Held(const Document& doc)
 {
     if (doc.job->path.empty()) return doc.streamed;
+    if (doc.restart) return 0;
     if (doc.firstTry && !(doc.job->continueFile && !doc.job->appendDocument)) return 0;
     const std::int64_t size = FileSize(doc.job->path);
     return size > doc.base ? size - doc.base : 0;
 }
 
 // The file (or standard output) the body goes to, written in large blocks.
+// A block is written when it is full or when its oldest bytes have waited
+// kHoldMs. The reader checks that when a block arrives; a write-out thread
+// checks it while the reader waits, so that after a burst followed by a
+// stall the bytes reach the disk on time and the file keeps growing.
 class Sink {
 public:
     Sink(Document& doc, char* buffer) : doc_(doc), buffer_(buffer) {}
+    Sink(const Sink&) = delete;
+    Sink& operator=(const Sink&) = delete;
+    ~Sink() { StopWriteOut(); }
 
-    // Opens the target; fromStart drops what it held of this document.
+    // Opens the target; fromStart drops what it held of this document, else
+    // the body goes right after the `held` bytes already there.
     bool Open(bool fromStart, std::int64_t held)
     {
         if (doc_.job->path.empty()) {
@@ -223,6 +234,7 @@ public:
             // Output already written cannot be taken back: skip as much of
             // a whole-document answer as was sent before.
             skip_ = fromStart ? held : 0;
+            StartWriteOut();
             return true;
         }
         const std::string dir = ParentDirectory(doc_.job->path);
@@ -237,33 +249,70 @@ public:
             Say("无法打开 “" + doc_.shownName + "” 写入：" + SystemErrorText(GetLastError()) + "。\n");
             return false;
         }
-        LARGE_INTEGER at{};
-        bool ok = true;
-        if (fromStart) {
-            at.QuadPart = doc_.base;
-            ok = SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) && SetEndOfFile(file_.get());
-        } else {
-            at.QuadPart = 0;
-            ok = SetFilePointerEx(file_.get(), at, nullptr, FILE_END) != FALSE;
+        // Every write names its offset: the body lands right after the bytes
+        // the range asked about, wherever the file pointer may be.
+        offset_ = doc_.base + (fromStart ? 0 : held);
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(file_.get(), &size)) {
+            Say("无法写入 “" + doc_.shownName + "”：" + SystemErrorText(GetLastError()) + "。\n");
+            return false;
         }
-        if (!ok) Say("无法写入 “" + doc_.shownName + "”：" + SystemErrorText(GetLastError()) + "。\n");
+        if (fromStart) {
+            LARGE_INTEGER at{};
+            at.QuadPart = offset_;
+            if (!SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN) || !SetEndOfFile(file_.get())) {
+                Say("无法写入 “" + doc_.shownName + "”：" + SystemErrorText(GetLastError()) + "。\n");
+                return false;
+            }
+        } else if (size.QuadPart != offset_) {
+            // Someone else changed the file since its size was read.
+            Say(Printf("“%s” 在下载期间被改动（%lld 字节，应为 %lld 字节）。\n", doc_.shownName.c_str(),
+                       static_cast<long long>(size.QuadPart), static_cast<long long>(offset_)));
+            return false;
+        }
         out_ = file_.get();
-        return ok;
+        StartWriteOut();
+        return true;
     }
 
+    // The reader fills the block under the lock, so that the write-out
+    // thread never writes a block while bytes are being placed in it.
+    void Lock() { AcquireSRWLockExclusive(&lock_); }
+    void Unlock() { ReleaseSRWLockExclusive(&lock_); }
     char* Space() { return buffer_ + fill_; }
     DWORD Room() const { return kBufferSize - fill_; }
-    // Takes n bytes just placed at Space(); writes the block when it is
-    // full or its oldest bytes have waited kHoldMs.
+    // Takes n bytes just placed at Space() (lock held); writes the block
+    // when it is full or its oldest bytes have waited kHoldMs.
     bool Took(DWORD n)
     {
+        if (failed_) return false;
         const ULONGLONG now = GetTickCount64();
         if (fill_ == 0) heldSince_ = now;
         fill_ += n;
-        return (fill_ < kBufferSize && now - heldSince_ < kHoldMs) || Flush();
+        return (fill_ < kBufferSize && now - heldSince_ < kHoldMs) || WriteBlock();
     }
 
+    // Writes what is held; false when this or an earlier write failed.
     bool Flush()
+    {
+        Lock();
+        const bool ok = !failed_ && WriteBlock();
+        Unlock();
+        return ok;
+    }
+
+    // Makes the written bytes durable before the download is reported done.
+    bool Sync()
+    {
+        if (!file_) return true;
+        if (FlushFileBuffers(file_.get())) return true;
+        Say("\n写入 “" + doc_.shownName + "” 时出错：" + SystemErrorText(GetLastError()) + "。\n");
+        return false;
+    }
+
+private:
+    // Lock held.
+    bool WriteBlock()
     {
         const char* p = buffer_;
         DWORD left = fill_;
@@ -276,25 +325,62 @@ public:
         }
         while (left > 0) {
             DWORD written = 0;
-            if (!WriteFile(out_, p, left, &written, nullptr) || written == 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset_) & 0xFFFFFFFFu);
+            at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset_) >> 32);
+            if (!WriteFile(out_, p, left, &written, file_ ? &at : nullptr) || written == 0) {
                 Say("\n写入 “" + doc_.shownName + "” 时出错：" + SystemErrorText(GetLastError()) + "。\n");
+                failed_ = true;
                 return false;
             }
             p += written;
             left -= written;
+            offset_ += written;
             if (doc_.job->path.empty()) doc_.streamed += written;
         }
         return true;
     }
 
-private:
+    void StartWriteOut()
+    {
+        stop_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        if (stop_) thread_.reset(CreateThread(nullptr, 0, WriteOutThread, this, 0, nullptr));
+        // Without the thread, blocks are still written as they arrive.
+    }
+
+    void StopWriteOut()
+    {
+        if (!thread_) return;
+        SetEvent(stop_.get());
+        WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
+    }
+
+    static DWORD WINAPI WriteOutThread(void* self) noexcept
+    {
+        auto* sink = static_cast<Sink*>(self);
+        // Looks five times per hold time, so no byte waits much longer than that.
+        while (WaitForSingleObject(sink->stop_.get(), static_cast<DWORD>(kHoldMs / 5)) == WAIT_TIMEOUT) {
+            sink->Lock();
+            if (!sink->failed_ && sink->fill_ > 0 && GetTickCount64() - sink->heldSince_ >= kHoldMs)
+                sink->WriteBlock();
+            sink->Unlock();
+        }
+        return 0;
+    }
+
     Document& doc_;
     char* buffer_;
     DWORD fill_ = 0;
     ULONGLONG heldSince_ = 0;
     std::int64_t skip_ = 0;
+    std::int64_t offset_ = 0;
+    bool failed_ = false;
+    SRWLOCK lock_ = SRWLOCK_INIT;
     UniqueFile file_;
     HANDLE out_ = nullptr;
+    UniqueHandle stop_;
+    UniqueHandle thread_;
 };
 
 // Shows progress: a bar redrawn in place on a console, a line every five
@@ -363,10 +449,19 @@ Outcome ReceiveBody(HINTERNET request, Sink& sink, Meter& meter, std::int64_t ex
         // fails meanwhile.
         DWORD available = 0;
         DWORD got = 0;
-        const bool ok = gApi.QueryDataAvailable(request, &available) &&
-                        (available == 0 ||
-                         gApi.ReadData(request, sink.Space(),
-                                       available < sink.Room() ? available : sink.Room(), &got));
+        bool ok = gApi.QueryDataAvailable(request, &available) != FALSE;
+        if (ok && available > 0) {
+            // Never more than the answer says it carries.
+            DWORD want = available;
+            if (expected >= 0 && static_cast<std::int64_t>(want) > expected - received)
+                want = static_cast<DWORD>(expected - received);
+            sink.Lock();
+            if (want > sink.Room()) want = sink.Room();
+            ok = want == 0 || gApi.ReadData(request, sink.Space(), want, &got);
+            const bool stored = !ok || got == 0 || sink.Took(got);
+            sink.Unlock();
+            if (!stored) return {Outcome::Fatal, kExitFileIo};
+        }
         if (!ok) {
             const DWORD error = GetLastError();
             meter.Update(received, true);
@@ -378,7 +473,6 @@ Outcome ReceiveBody(HINTERNET request, Sink& sink, Meter& meter, std::int64_t ex
         }
         if (got == 0) break;
         received += got;
-        if (!sink.Took(got)) return {Outcome::Fatal, kExitFileIo};
         meter.Update(received);
         // Wine's WinHTTP keeps the length of a body in 32 bits (it stops
         // after 2 GiB - 1 bytes; the next try asks for the rest): the
@@ -413,8 +507,8 @@ void SetRequestOptions(HINTERNET request, const Options& o)
 
 // Connects, sends the request (asking for the bytes after `held`) and waits
 // for the answer's headers; on failure says why and gives the outcome.
-std::optional<Outcome> Exchange(const Address& a, std::int64_t held, const Options& o,
-                                InternetHandle& connection, InternetHandle& request)
+std::optional<Outcome> Exchange(const Address& a, std::int64_t held, const std::string& ifRange,
+                                const Options& o, InternetHandle& connection, InternetHandle& request)
 {
     auto failed = [](const char* prefix) {
         const DWORD error = GetLastError();
@@ -435,6 +529,13 @@ std::optional<Outcome> Exchange(const Address& a, std::int64_t held, const Optio
         const std::wstring range = Utf8ToWide(Printf("Range: bytes=%lld-", static_cast<long long>(held)));
         gApi.AddRequestHeaders(request.get(), range.c_str(), static_cast<DWORD>(-1L),
                                WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+        // A server whose document changed since the first answer sends it
+        // whole (200) instead of a part of the new one.
+        if (!ifRange.empty()) {
+            const std::wstring line = Utf8ToWide("If-Range: " + ifRange);
+            gApi.AddRequestHeaders(request.get(), line.c_str(), static_cast<DWORD>(-1L),
+                                   WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
+        }
     }
     Say(Printf("正在连接 %s:%d... ", a.host.c_str(), a.port));
     if (!gApi.SendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA,
@@ -446,17 +547,28 @@ std::optional<Outcome> Exchange(const Address& a, std::int64_t held, const Optio
 }
 
 // What is not a body to store: the outcome, or nothing when the body is to be written.
-std::optional<Outcome> Refusal(Verdict verdict, int status, const std::string& reason,
-                               const std::string& rangeText)
+std::optional<Outcome> Refusal(Verdict verdict, const Answer& answer, std::int64_t held,
+                               const std::string& reason, const std::string& rangeText)
 {
+    const int status = answer.status;
     switch (verdict) {
     case Verdict::AlreadyComplete:
         Say("\n    文件已下载完毕；不会进行任何操作。\n\n");
         return Outcome{Outcome::Done, kExitOk};
+    case Verdict::NotComplete:
+        // The file is not what the server holds (longer, or the server gave
+        // no size): it stays as it is, and the run fails.
+        Say(Printf("\n    本地文件有 %lld 字节，服务器上的文件", static_cast<long long>(held)) +
+            (answer.unsatisfied >= 0 ? Printf("有 %lld 字节", static_cast<long long>(answer.unsatisfied))
+                                     : std::string("大小不明")) +
+            "；文件未改动。\n\n");
+        return Outcome{Outcome::Fatal, kExitServerError};
     case Verdict::RangeMismatch:
         // GNU wget tries such an answer again and in the end reports a
         // network failure; the body is never written.
         Say("服务器返回的范围（" + (rangeText.empty() ? std::string("无") : rangeText) +
+            (answer.length >= 0 ? Printf("，长度 %lld", static_cast<long long>(answer.length))
+                                : std::string()) +
             "）与请求的不符。\n");
         return Outcome{Outcome::Retry, kExitNetwork};
     case Verdict::TryAgain:
@@ -497,28 +609,50 @@ Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
         doc.job->address + "\n");
     InternetHandle connection;
     InternetHandle request;
-    if (const auto failure = Exchange(doc.address, held, o, connection, request)) return *failure;
+    const std::string ifRange = held > 0 && doc.haveFirst ? IfRangeValue(doc.first) : std::string();
+    if (const auto failure = Exchange(doc.address, held, ifRange, o, connection, request)) return *failure;
 
-    const int status = QueryStatus(request.get());
+    Answer answer;
+    answer.status = QueryStatus(request.get());
     const std::string reason = QueryText(request.get(), WINHTTP_QUERY_STATUS_TEXT);
-    Say(Printf("%d %s\n", status, reason.c_str()));
+    Say(Printf("%d %s\n", answer.status, reason.c_str()));
     const std::string rangeText = QueryText(request.get(), WINHTTP_QUERY_CONTENT_RANGE);
-    const std::optional<ContentRange> range =
-        rangeText.empty() ? std::nullopt : ParseContentRange(rangeText);
-    const Verdict verdict = JudgeResponse(status, held, range);
-    if (const auto refused = Refusal(verdict, status, reason, rangeText)) return *refused;
+    if (!rangeText.empty()) {
+        answer.range = ParseContentRange(rangeText);
+        answer.unsatisfied = ParseUnsatisfiedRange(rangeText);
+    }
+    answer.length = ParseByteCount(QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
+    const Verdict verdict = JudgeResponse(answer, held);
+    if (const auto refused = Refusal(verdict, answer, held, reason, rangeText)) return *refused;
 
     const bool append = verdict == Verdict::Append;
+    const std::int64_t length = BodyLength(answer);
+    Validator now;
+    now.etag = QueryText(request.get(), WINHTTP_QUERY_ETAG);
+    now.lastModified = QueryText(request.get(), WINHTTP_QUERY_LAST_MODIFIED);
+    now.total = answer.range ? answer.range->total : length;
+    if (append && doc.haveFirst && !SameDocument(doc.first, now)) {
+        // Appending would splice two documents into one file.
+        Say("服务器上的文件已更改，将从头重新下载。\n");
+        if (doc.job->path.empty()) return {Outcome::Fatal, kExitGeneric};  // sent output stays sent
+        doc.restart = true;
+        return {Outcome::Retry, kExitNetwork};
+    }
     if (!append && held > 0 && !doc.job->path.empty()) Say("服务器不支持断点续传，将从头重新下载。\n");
-    const std::int64_t length = ParseByteCount(QueryText(request.get(), WINHTTP_QUERY_CONTENT_LENGTH));
+    if (!append || !doc.haveFirst) {
+        doc.first = now;
+        doc.haveFirst = true;
+    }
     const std::int64_t already = append ? held : 0;
     std::int64_t total = length >= 0 ? already + length : -1;
-    if (range && range->total >= 0) total = range->total;
+    if (answer.range && answer.range->total >= 0) total = answer.range->total;
+    if (doc.first.total < 0) doc.first.total = total;
     SayLength(length, total, append, QueryText(request.get(), WINHTTP_QUERY_CONTENT_TYPE));
 
     Sink sink(doc, buffer);
     if (!sink.Open(!append, held)) return {Outcome::Fatal, kExitFileIo};
     doc.firstTry = false;
+    doc.restart = false;
     Say("正在保存至: “" + doc.shownName + "”\n\n");
 
     Meter meter(doc.shownName, already, total);
@@ -528,6 +662,14 @@ Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
         Say("\n\n");
         return body;
     }
+    if (total >= 0 && already + received < total) {
+        // A part that ends before the document does (a short 206): the
+        // rest is asked for; the file is never reported complete short.
+        Say(Printf("%s - 已收到 %lld 字节，共 %lld 字节；将请求其余部分。\n\n", Now().c_str(),
+                   static_cast<long long>(already + received), static_cast<long long>(total)));
+        return {Outcome::Retry, kExitNetwork};
+    }
+    if (!sink.Sync()) return {Outcome::Fatal, kExitFileIo};
     const double seconds = meter.Seconds() > 0.001 ? meter.Seconds() : 0.001;
     Say(Printf("%s (%s) - 已保存 “%s” [%lld/%lld]\n\n", Now().c_str(),
                HumanRate(static_cast<double>(received) / seconds).c_str(), doc.shownName.c_str(),
@@ -544,19 +686,16 @@ bool StartNetwork(const Options& o)
         Say("无法加载 WinHTTP：" + SystemErrorText(GetLastError()) + "。\n");
         return false;
     }
-    gSession.reset(gApi.Open(L"Wget/1.21 (Corvane-Stackhold; WinHTTP)", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    WinHttpSessionCalls calls;
+    calls.open = gApi.Open;
+    calls.setOption = gApi.SetOption;
+    calls.setTimeouts = gApi.SetTimeouts;
+    gSession.reset(OpenWinHttpSession(calls, L"Wget/1.21 (Corvane-Stackhold; WinHTTP)",
+                                      {o.dnsTimeoutMs, o.connectTimeoutMs, o.readTimeoutMs, o.readTimeoutMs}));
     if (!gSession) {
         Say("无法初始化 WinHTTP：" + SystemErrorText(GetLastError()) + "。\n");
         return false;
     }
-    // Windows 7 does not offer TLS 1.2 unless asked; older systems refuse
-    // the flags they do not know, and then keep their own defaults.
-    if (!SetDword(gSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
-                  WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3))
-        SetDword(gSession.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
-    gApi.SetTimeouts(gSession.get(), o.dnsTimeoutMs, o.connectTimeoutMs, o.readTimeoutMs,
-                     o.readTimeoutMs);
     return true;
 }
 

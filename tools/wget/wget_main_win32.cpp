@@ -13,22 +13,10 @@
 #include "options.h"
 #include "policy.h"
 #include "transfer.h"
+#include "platform/system_dll_win32.h"
 #include "platform/text_win32.h"
 
 namespace {
-
-// Only the system directory is searched for DLLs loaded from here on, so a
-// DLL planted beside the tool is never picked up.
-void RestrictDllSearch() noexcept
-{
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(
-                                   GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                             : nullptr;
-    if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryW(L"");
-}
 
 // Without -c an existing file is kept and the new one is stored as
 // name.1, name.2 ... as GNU wget does.
