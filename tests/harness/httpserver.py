@@ -34,6 +34,35 @@ Answers:
                             for every later one (a server that recovers)
 
 Body(..., rate=N) sends the body at N bytes/s, as File does.
+
+Scripted faults (each records `status` and `sent`, the body bytes written, on
+its Request, and counts the requests it answered; every answer closes its
+connection):
+    Fixed(code, body=b"", headers=None)
+                            that status, those headers and body, whatever
+                            was asked (an error page, a 204, a bare 416)
+    Cuts(data, times, at)   the first `times` requests get a proper answer
+                            (Range honoured) cut after `at` body bytes, with
+                            a FIN on the 1st, 3rd ... cut and a reset on the
+                            2nd, 4th ...; later ones are served in full
+    IgnoreRange(data)       always 200 and the whole document
+    WrongRange(data)        a range request gets 206 from byte 0
+    Stall(data, at)         Range honoured, `at` body bytes, then silence
+                            until the client leaves (`burst_sent` on the
+                            Request: when those bytes were handed over)
+    ShortPart(data, part)   a range request gets a proper 206 of at most
+                            `part` bytes, ending before the document does
+    LyingPart(data, short)  a range request gets 206 whose Content-Range
+                            runs to the end but whose Content-Length (and
+                            body) is `short` bytes fewer
+    Unsatisfiable(total=None)
+                            416 with "bytes */total" (none when total is None)
+    Changing(old, new, at, if_range=True)
+                            the first request gets `old` (ETag "old") cut
+                            after `at` bytes; from then on the document is
+                            `new` (ETag "new", same Last-Modified rules),
+                            with If-Range honoured, or ignored when if_range
+                            is False
 """
 
 import os
@@ -208,6 +237,10 @@ class _Handler(BaseHTTPRequestHandler):
             self.end_headers()
             if not head:
                 self.wfile.write(answer.body)
+            self.close_connection = True
+            return
+        if isinstance(answer, Scripted):
+            answer.serve(self, req, head)
             self.close_connection = True
             return
         if isinstance(answer, Silent):
@@ -401,3 +434,192 @@ class HttpServer:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+# --- Scripted faults (see the module note) ---------------------------------
+
+class Scripted:
+    """An answer that writes itself; serve() runs on the connection's thread."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self.count = 0
+
+    def _next(self):
+        with self._lock:
+            self.count += 1
+            return self.count - 1
+
+    def serve(self, handler, req, head):
+        n = self._next()
+        req.status, req.sent = None, 0
+        self.answer(handler, req, head, n)
+
+    @staticmethod
+    def send(handler, req, head, status, headers=(), body=b"", reset=False):
+        req.status = status
+        handler.send_response(status)
+        for k, v in headers:
+            handler.send_header(k, v)
+        handler.send_header("Connection", "close")
+        handler.end_headers()
+        if body and not head:
+            handler.wfile.write(body)
+            handler.wfile.flush()
+            req.sent += len(body)
+        if reset:
+            # A reset instead of a FIN: linger on, time 0.
+            handler.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+
+    @staticmethod
+    def whole(data, extra=()):
+        return 200, [("Content-Length", str(len(data)))] + list(extra), data
+
+    @staticmethod
+    def ranged(req, data, extra=()):
+        """(status, headers, body) of a proper answer honouring a "bytes=a-" range."""
+        rng = _parse_range(req.headers.get("Range"), len(data))
+        if rng is None:
+            return Scripted.whole(data, extra)
+        start, end = rng
+        if start >= len(data):
+            return 416, [("Content-Range", "bytes */%d" % len(data)), ("Content-Length", "0")], b""
+        return 206, [("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(data))),
+                     ("Content-Length", str(end - start))] + list(extra), data[start:end]
+
+    @staticmethod
+    def wait_for_leave(handler):
+        """Stays silent until the client closes or the server stops."""
+        sock = handler.connection
+        sock.settimeout(0.2)
+        while not handler.server.owner.stopping.is_set():
+            try:
+                if not sock.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+
+class Fixed(Scripted):
+    def __init__(self, code, body=b"", headers=None):
+        super().__init__()
+        self.code, self.body, self.headers = code, body, list((headers or {}).items())
+
+    def answer(self, handler, req, head, n):
+        self.send(handler, req, head, self.code, self.headers + [("Content-Length", str(len(self.body)))],
+                  self.body)
+
+
+class Cuts(Scripted):
+    def __init__(self, data, times, at):
+        super().__init__()
+        self.data, self.times, self.at = data, times, at
+
+    def answer(self, handler, req, head, n):
+        status, headers, body = self.ranged(req, self.data)
+        if n < self.times:
+            self.send(handler, req, head, status, headers, body[:self.at], reset=n % 2 == 1)
+        else:
+            self.send(handler, req, head, status, headers, body)
+
+
+class IgnoreRange(Scripted):
+    def __init__(self, data):
+        super().__init__()
+        self.data = data
+
+    def answer(self, handler, req, head, n):
+        self.send(handler, req, head, *self.whole(self.data))
+
+
+class WrongRange(Scripted):
+    def __init__(self, data):
+        super().__init__()
+        self.data = data
+
+    def answer(self, handler, req, head, n):
+        if not req.headers.get("Range"):
+            self.send(handler, req, head, *self.whole(self.data))
+            return
+        size = len(self.data)
+        self.send(handler, req, head, 206, [("Content-Range", "bytes 0-%d/%d" % (size - 1, size)),
+                                            ("Content-Length", str(size))], self.data)
+
+
+class Stall(Scripted):
+    def __init__(self, data, at):
+        super().__init__()
+        self.data, self.at = data, at
+
+    def answer(self, handler, req, head, n):
+        status, headers, body = self.ranged(req, self.data)
+        self.send(handler, req, head, status, headers, body[:self.at])
+        req.burst_sent = time.monotonic()
+        self.wait_for_leave(handler)
+
+
+class ShortPart(Scripted):
+    def __init__(self, data, part):
+        super().__init__()
+        self.data, self.part = data, part
+
+    def answer(self, handler, req, head, n):
+        rng = _parse_range(req.headers.get("Range"), len(self.data))
+        if rng is None or rng[0] >= len(self.data):
+            self.send(handler, req, head, *self.ranged(req, self.data))
+            return
+        start = rng[0]
+        end = min(rng[1], start + self.part)
+        self.send(handler, req, head, 206, [
+            ("Content-Range", "bytes %d-%d/%d" % (start, end - 1, len(self.data))),
+            ("Content-Length", str(end - start))], self.data[start:end])
+
+
+class LyingPart(Scripted):
+    def __init__(self, data, short):
+        super().__init__()
+        self.data, self.short = data, short
+
+    def answer(self, handler, req, head, n):
+        status, headers, body = self.ranged(req, self.data)
+        if status != 206:
+            self.send(handler, req, head, status, headers, body)
+            return
+        body = body[:max(0, len(body) - self.short)]
+        headers = [(k, v) for k, v in headers if k != "Content-Length"]
+        self.send(handler, req, head, 206, headers + [("Content-Length", str(len(body)))], body)
+
+
+class Unsatisfiable(Scripted):
+    def __init__(self, total=None):
+        super().__init__()
+        self.total = total
+
+    def answer(self, handler, req, head, n):
+        headers = [("Content-Length", "0")]
+        if self.total is not None:
+            headers.append(("Content-Range", "bytes */%d" % self.total))
+        self.send(handler, req, head, 416, headers)
+
+
+class Changing(Scripted):
+    MODIFIED = {"old": "Mon, 30 Nov 2026 08:00:00 GMT", "new": "Tue, 01 Dec 2026 10:00:00 GMT"}
+
+    def __init__(self, old, new, at, if_range=True):
+        super().__init__()
+        self.old, self.new, self.at, self.if_range = old, new, at, if_range
+
+    def answer(self, handler, req, head, n):
+        version = "old" if n == 0 else "new"
+        data = self.old if n == 0 else self.new
+        validators = [("ETag", '"%s"' % version), ("Last-Modified", self.MODIFIED[version])]
+        asked = req.headers.get("If-Range")
+        if self.if_range and asked is not None and asked not in ('"%s"' % version, self.MODIFIED[version]):
+            status, headers, body = self.whole(data, validators)
+        else:
+            status, headers, body = self.ranged(req, data, validators)
+        if n == 0:
+            body = body[:self.at]
+        self.send(handler, req, head, status, headers, body)

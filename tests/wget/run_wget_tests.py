@@ -4,10 +4,12 @@
 Each scenario runs our tool under Wine and GNU wget (Debian's, native) as the
 reference against servers on 127.0.0.1 that this script starts and stops: a
 real nginx (http, https with the test CA's "localhost" certificate, https
-with a certificate nobody trusts) and the fault-injecting server of
-fault_server.py. Both tools must leave the same file names with the same
+with a certificate nobody trusts) and the harness's HttpServer with its
+scripted faults. Both tools must leave the same file names with the same
 bytes and end with the same exit status, except where a scenario says why
-they differ on purpose.
+they differ on purpose. The fault scenarios are tables (FAULTS): one row per
+server behaviour with the outcome expected of our tool, and GNU wget's where
+it differs.
 
     run_wget_tests.py --wget EXE --launcher EXE --certtool EXE --wine-run SCRIPT
                       --pki DIR --work DIR SCENARIO...
@@ -27,10 +29,13 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from fault_server import FaultServer  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from harness.httpserver import (Changing, Cuts, Fixed, HttpServer, IgnoreRange, LyingPart,  # noqa: E402
+                                ShortPart, Silent, Stall, Unsatisfiable, WrongRange)
 
 DATA = random.Random(20240607).randbytes(3 * 1024 * 1024 + 17)
+# The same size, other bytes: the document after a change on the server.
+NEWDATA = random.Random(20261201).randbytes(len(DATA))
 GIB4 = 4 * 1024 * 1024 * 1024
 BIG_TAIL = random.Random(4).randbytes(3 * 1024 * 1024 + 5)
 BIG_SIZE = GIB4 + len(BIG_TAIL)
@@ -277,9 +282,16 @@ class Context:
         return self.nginx
 
     def start_faults(self):
-        self.faults = FaultServer({"data.bin": DATA}).start()
+        self.faults = HttpServer({})
         self.servers.append(self.faults)
         return self.faults
+
+    def fault_route(self, answer, name="data.bin"):
+        """A fresh path on the fault server answered by `answer`; its address."""
+        self._routes = getattr(self, "_routes", 0) + 1
+        path = "/f%d/%s" % (self._routes, name)
+        self.faults.routes[path] = answer
+        return path
 
     def stop(self):
         for s in self.servers:
@@ -290,6 +302,14 @@ class Context:
 
     def fault(self, path):
         return "http://127.0.0.1:%d%s" % (self.faults.port, path)
+
+    def fault_log(self, path):
+        """What the fault server saw on path: range asked, If-Range sent,
+        status and body bytes of each answer."""
+        return [{"range": r.headers.get("Range"), "if_range": r.headers.get("If-Range"),
+                 "status": getattr(r, "status", None), "sent": getattr(r, "sent", None),
+                 "burst_sent": getattr(r, "burst_sent", None)}
+                for r in self.faults.requests_for(path)]
 
     def fresh_dir(self, tool, name=None):
         self._dirs += 1
@@ -458,10 +478,9 @@ def sc_redirect(ctx):
 
 def sc_errors(ctx):
     """Error answers: 404 and 500 end with 8 at once and write nothing, not
-    even into a partial file of that name; 504 is tried again. A directory
-    that cannot be made (a file is in the way) ends with 3."""
+    even into a partial file of that name; 504 is tried again (FAULTS). A
+    directory that cannot be made (a file is in the way) ends with 3."""
     ctx.start_nginx()
-    faults = ctx.start_faults()
     for tool in ctx.tools:
         d = ctx.fresh_dir(tool)
         write(os.path.join(d, "blocker"), b"a file, not a directory")
@@ -473,21 +492,7 @@ def sc_errors(ctx):
         r = tool.run(["-P", P(d), ctx.http("/missing.bin")], cwd=d)
         ctx.expect_rc(tool, r, 8)
         ctx.expect_files(tool, d, {})
-
-        d = ctx.fresh_dir(tool)
-        write(os.path.join(d, "404"), b"partial content")
-        r = tool.run(["-c", "-P", P(d), ctx.fault("/status/404")], cwd=d)
-        ctx.expect_rc(tool, r, 8)
-        ctx.expect_files(tool, d, {"404": b"partial content"})
-
-        for code, rc, requests in ((500, 8, 1), (504, 4, 2)):
-            d = ctx.fresh_dir(tool)
-            faults.reset()
-            r = tool.run(["-t", "2", "--waitretry=1", "-P", P(d), ctx.fault("/status/%d" % code)], cwd=d)
-            ctx.expect_rc(tool, r, rc)
-            ctx.expect_files(tool, d, {})
-            ctx.check(len(faults.entries()) == requests, "%s: %d asked %d times, expected %d"
-                      % (tool.name, code, len(faults.entries()), requests))
+    run_fault_rows(ctx, FAULTS["errors"])
 
 
 def sc_refused(ctx):
@@ -499,92 +504,6 @@ def sc_refused(ctx):
         ctx.expect_rc(tool, r, 4)
         ctx.expect_files(tool, d, {})
         ctx.expect_faster(tool, r, 10)
-
-
-def sc_silent(ctx):
-    """A server that accepts and stays silent, before the headers or in the
-    middle of the body, ends in status 4 within the time limits; what had
-    arrived is on disk and the second try continued from it."""
-    faults = ctx.start_faults()
-    for tool in ctx.tools:
-        d = ctx.fresh_dir(tool)
-        r = tool.run(["-T", "2", "-t", "2", "--waitretry=1", "-P", P(d), ctx.fault("/silent/data.bin")], cwd=d)
-        ctx.expect_rc(tool, r, 4)
-        ctx.expect_files(tool, d, {})
-        ctx.expect_faster(tool, r, 15)
-
-        d = ctx.fresh_dir(tool)
-        faults.reset()
-        r = tool.run(["-T", "2", "-t", "2", "--waitretry=1", "-P", P(d),
-                      ctx.fault("/stall/1500000/data.bin")], cwd=d)
-        ctx.expect_rc(tool, r, 4)
-        ctx.expect_files(tool, d, {"data.bin": DATA[:3000000]})
-        ctx.expect_faster(tool, r, 15)
-        ranges = [e["range"] for e in faults.entries()]
-        ctx.check(ranges == [None, "bytes=1500000-"], "%s: ranges asked %s" % (tool.name, ranges))
-
-
-def sc_cuts(ctx):
-    """The connection is cut three times in the middle of the body (FIN,
-    reset, FIN): each retry continues where the file ends and the result is
-    byte-identical."""
-    faults = ctx.start_faults()
-    at = 1000003
-    for tool in ctx.tools:
-        d = ctx.fresh_dir(tool)
-        faults.reset()
-        r = tool.run(["--waitretry=1", "-P", P(d), ctx.fault("/cut/3/%d/data.bin" % at)], cwd=d)
-        ctx.expect_rc(tool, r, 0)
-        ctx.expect_files(tool, d, {"data.bin": DATA})
-        log = faults.entries()
-        ranges = [e["range"] for e in log]
-        ctx.check(len(log) == 4, "%s: %d requests, expected 4: %s" % (tool.name, len(log), log))
-        if len(log) == 4:
-            # After a clean end (FIN) every byte sent has arrived; after a
-            # reset the client may lose what its kernel still held.
-            ctx.check(ranges[0] is None and ranges[1] == "bytes=%d-" % at,
-                      "%s: ranges %s" % (tool.name, ranges))
-            starts = [int(x[len("bytes="):-1]) for x in ranges[1:] if x]
-            ctx.check(len(starts) == 3 and starts == sorted(starts) and starts[2] > starts[1],
-                      "%s: ranges %s do not move forward" % (tool.name, ranges))
-            ctx.check(starts[-1] >= 2 * at if len(starts) == 3 else False,
-                      "%s: the third retry starts at %s, before the bytes of the clean cut"
-                      % (tool.name, starts))
-
-
-def sc_norange(ctx):
-    """-c against a server that ignores Range. Our tool does what GNU wget's
-    manual says: it starts again from scratch and replaces the partial file
-    entirely (here a wrong one). GNU wget 1.21 itself keeps the bytes it
-    holds and skips as many of the answer: with a partial file that is not
-    a prefix of the document its result is wrong, ours is right."""
-    faults = ctx.start_faults()
-    held = 1000001
-    for tool in ctx.tools:
-        d = ctx.fresh_dir(tool)
-        write(os.path.join(d, "data.bin"), b"\0" * held)
-        faults.reset()
-        r = tool.run(["-c", "-P", P(d), ctx.fault("/norange/data.bin")], cwd=d)
-        ctx.expect_rc(tool, r, 0)
-        expected = DATA if tool.windows else b"\0" * held + DATA[held:]
-        ctx.expect_files(tool, d, {"data.bin": expected})
-        log = faults.entries()
-        ctx.check([(e["range"], e["status"]) for e in log] == [("bytes=%d-" % held, 200)],
-                  "%s: server saw %s" % (tool.name, log))
-
-
-def sc_badrange(ctx):
-    """A 206 answer whose range starts elsewhere than asked is never
-    appended; like GNU wget the tool tries again and then gives up with 4."""
-    faults = ctx.start_faults()
-    for tool in ctx.tools:
-        d = ctx.fresh_dir(tool)
-        write(os.path.join(d, "data.bin"), DATA[:1000001])
-        faults.reset()
-        r = tool.run(["-c", "-t", "2", "--waitretry=1", "-P", P(d), ctx.fault("/badrange/data.bin")], cwd=d)
-        ctx.expect_rc(tool, r, 4)
-        ctx.expect_files(tool, d, {"data.bin": DATA[:1000001]})
-        ctx.check(len(faults.entries()) == 2, "%s: %d requests, expected 2" % (tool.name, len(faults.entries())))
 
 
 def sc_https(ctx):
@@ -715,12 +634,241 @@ def sc_huge(ctx):
             os.remove(path)
 
 
+# --- the fault server's tables --------------------------------------------------
+
+class Row:
+    """One server behaviour and the outcome expected of it.
+
+    answer  () -> a fresh answer of the harness's HttpServer (counts start at 0)
+    args    the tool's options before "-P DIR ADDRESS"
+    name    the file the address names
+    held    bytes in that file before the run (None: no file)
+    rc      exit status; file: its bytes afterwards (None: no file at all)
+    asked   what the server saw: a count, a list of Range values, or of
+            (Range, status) pairs, or a function(log) -> error text or None
+    limit   the run takes less than this many seconds
+    gnu     what differs for GNU wget 1.21: {"rc", "file", "asked", "why"}
+    """
+
+    def __init__(self, what, answer, args=(), name="data.bin", held=None, rc=0, file=DATA, asked=None,
+                 limit=None, gnu=None):
+        self.what, self.answer, self.args, self.name, self.held = what, answer, list(args), name, held
+        self.rc, self.file, self.asked, self.limit, self.gnu = rc, file, asked, limit, gnu or {}
+
+    def expected(self, tool, key):
+        return self.gnu[key] if not tool.windows and key in self.gnu else getattr(self, key)
+
+
+def check_asked(ctx, tool, row, log):
+    asked = row.expected(tool, "asked")
+    if asked is None:
+        return
+    seen = [(e["range"], e["status"]) for e in log]
+    if callable(asked):
+        error = asked(log)
+        ctx.check(error is None, "%s: %s: %s; server saw %s" % (tool.name, row.what, error, seen))
+    elif isinstance(asked, int):
+        ctx.check(len(log) == asked, "%s: %s: %d requests, expected %d: %s"
+                  % (tool.name, row.what, len(log), asked, seen))
+    else:
+        got = [e if isinstance(x, tuple) else e[0] for e, x in zip(seen, asked)] if len(seen) == len(asked) else seen
+        ctx.check(got == list(asked), "%s: %s: server saw %s, expected %s" % (tool.name, row.what, seen, asked))
+
+
+def run_fault_rows(ctx, rows):
+    ctx.start_faults()
+    for row in rows:
+        print("  -- %s" % row.what)
+        for tool in ctx.tools:
+            d = ctx.fresh_dir(tool)
+            if row.held is not None:
+                write(os.path.join(d, row.name), row.held)
+            path = ctx.fault_route(row.answer(), row.name)
+            r = tool.run(row.args + ["-P", P(d), ctx.fault(path)], cwd=d)
+            ctx.expect_rc(tool, r, row.expected(tool, "rc"))
+            data = row.expected(tool, "file")
+            ctx.expect_files(tool, d, {} if data is None else {row.name: data})
+            check_asked(ctx, tool, row, ctx.fault_log(path))
+            if not tool.windows and "why" in row.gnu:
+                print("       GNU wget differs: it %s" % row.gnu["why"])
+            if row.limit:
+                ctx.expect_faster(tool, r, row.limit)
+
+
+def cuts_move_forward(at):
+    def check(log):
+        ranges = [e["range"] for e in log]
+        if len(log) != 4:
+            return "%d requests, expected 4" % len(log)
+        # After a clean end (FIN) every byte sent has arrived; after a reset
+        # the client may lose what its kernel still held.
+        if ranges[0] is not None or ranges[1] != "bytes=%d-" % at:
+            return "ranges %s" % ranges
+        starts = [int(x[len("bytes="):-1]) for x in ranges[1:] if x]
+        if len(starts) != 3 or starts != sorted(starts) or starts[2] <= starts[1]:
+            return "ranges %s do not move forward" % ranges
+        if starts[-1] < 2 * at:
+            return "the third retry starts at %s, before the bytes of the clean cut" % starts
+        return None
+    return check
+
+
+def if_range_sent(value, at):
+    def check(log):
+        if [(e["range"], e["status"]) for e in log] != [(None, 200), ("bytes=%d-" % at, 200)]:
+            return "expected the whole document, then a range answered with the new whole one"
+        if log[1]["if_range"] != value:
+            return "If-Range %r, expected %r" % (log[1]["if_range"], value)
+        return None
+    return check
+
+
+HELD = 1000001
+CUT = 1000003
+PAGE = b"<html><body>error page</body></html>"
+RETRY = ["-t", "2", "--waitretry=1"]
+SILENT = ["-T", "2"] + RETRY
+SPLICED = DATA[:CUT] + NEWDATA[CUT:]
+
+FAULTS = {
+    "errors": [
+        Row("404 to -c on a partial file: status 8, its page is not written into the file",
+            lambda: Fixed(404, PAGE, {"Content-Type": "text/html"}), ["-c"], name="404",
+            held=b"partial content", rc=8, file=b"partial content", asked=1),
+        Row("500: status 8 at once, no file", lambda: Fixed(500, PAGE), RETRY, name="500", rc=8, file=None,
+            asked=1),
+        Row("504: tried again, then status 4, no file", lambda: Fixed(504, PAGE), RETRY, name="504", rc=4,
+            file=None, asked=2),
+    ],
+    "silent": [
+        Row("accepts and never answers: status 4 within the time limits",
+            lambda: Silent(), SILENT, rc=4, file=None, limit=15),
+        Row("stays silent in the middle of the body: what arrived is on disk, the retry continues it",
+            lambda: Stall(DATA, 1500000), SILENT, rc=4, file=DATA[:3000000],
+            asked=[None, "bytes=1500000-"], limit=15),
+    ],
+    "cuts": [
+        Row("the body is cut three times (FIN, reset, FIN): each retry continues, the file is exact",
+            lambda: Cuts(DATA, 3, CUT), ["--waitretry=1"], asked=cuts_move_forward(CUT)),
+    ],
+    "norange": [
+        # GNU wget 1.21 keeps the bytes it holds and skips as many of the
+        # answer, contrary to its manual: with a partial file that is not a
+        # prefix of the document its result is wrong.
+        Row("-c, the server ignores Range (200): started again, the wrong partial file replaced",
+            lambda: IgnoreRange(DATA), ["-c"], held=b"\0" * HELD, asked=[("bytes=%d-" % HELD, 200)],
+            gnu={"file": b"\0" * HELD + DATA[HELD:], "why": "keeps the held bytes"}),
+    ],
+    "badrange": [
+        Row("-c, a 206 from byte 0 instead of the bytes held: never appended, tried again, status 4",
+            lambda: WrongRange(DATA), ["-c"] + RETRY, held=DATA[:HELD], rc=4, file=DATA[:HELD], asked=2),
+    ],
+    "parts": [
+        Row("-c, each 206 covers 700000 bytes and ends before the document: the rest is asked for",
+            lambda: ShortPart(DATA, 700000), ["-c", "--waitretry=1"], held=DATA[:HELD],
+            asked=[("bytes=%d-" % a, 206) for a in range(HELD, len(DATA), 700000)],
+            gnu={"file": DATA[:HELD + 700000], "asked": [("bytes=%d-" % HELD, 206)],
+                 "why": "takes the end of the part for the end of the file and exits 0 with it short"}),
+        Row("-c, a 206 whose Content-Length is shorter than its range: never appended, status 4",
+            lambda: LyingPart(DATA, 1000), ["-c"] + RETRY, held=DATA[:HELD], rc=4, file=DATA[:HELD],
+            asked=2, gnu={"file": DATA[:len(DATA) - 1000], "why": "appends the body the length announces"}),
+    ],
+    "sizes": [
+        Row("-c, 416 bytes */N and the file holds N bytes: complete, status 0",
+            lambda: Unsatisfiable(len(DATA)), ["-c"], held=DATA, asked=[("bytes=%d-" % len(DATA), 416)]),
+        Row("-c, 416 bytes */N and the file is longer: status 8, the file as it was",
+            lambda: Unsatisfiable(len(DATA)), ["-c"], held=DATA + b"tail", rc=8, file=DATA + b"tail",
+            asked=1,
+            gnu={"rc": 0, "why": "takes any 416 for a complete file"}),
+        Row("-c, 416 bytes */N and the file is shorter: status 8, the file as it was",
+            lambda: Unsatisfiable(len(DATA)), ["-c"], held=DATA[:HELD], rc=8, file=DATA[:HELD], asked=1,
+            gnu={"rc": 0, "why": "takes any 416 for a complete file"}),
+        Row("-c, 416 without a size: no proof of a complete file, status 8",
+            lambda: Unsatisfiable(None), ["-c"], held=DATA, rc=8, asked=1,
+            gnu={"rc": 0, "why": "takes any 416 for a complete file"}),
+        Row("-c, 204 to the range request: a server error, nothing truncated",
+            lambda: Fixed(204), ["-c"], held=DATA[:HELD], rc=8, file=DATA[:HELD], asked=1,
+            gnu={"rc": 0, "why": "takes the empty answer for the document and ends with 0"}),
+    ],
+    "changed": [
+        Row("cut, then the document changes; If-Range honoured: the new one whole, never spliced",
+            lambda: Changing(DATA, NEWDATA, CUT), ["--waitretry=1"], file=NEWDATA,
+            asked=if_range_sent('"old"', CUT),
+            gnu={"file": SPLICED, "asked": [(None, 200), ("bytes=%d-" % CUT, 206)],
+                 "why": "sends no If-Range and appends the new document's tail"}),
+        Row("cut, then the document changes; the server ignores If-Range: the changed ETag is seen, "
+            "the download starts again",
+            lambda: Changing(DATA, NEWDATA, CUT, if_range=False), ["--waitretry=1"], file=NEWDATA,
+            asked=[(None, 200), ("bytes=%d-" % CUT, 206), (None, 200)],
+            gnu={"file": SPLICED, "asked": [(None, 200), ("bytes=%d-" % CUT, 206)],
+                 "why": "appends the new document's tail"}),
+    ],
+}
+
+
+def fault_scenario(name):
+    def run(ctx):
+        run_fault_rows(ctx, FAULTS[name])
+    run.__doc__ = "; ".join(row.what for row in FAULTS[name])
+    return run
+
+
+def sc_growth(ctx):
+    """A burst, then the server stalls: the bytes of the burst are on disk
+    within about half a second, while the tool still waits for more."""
+    faults = ctx.start_faults()
+    burst = 300007
+    for tool in ctx.tools:
+        d = ctx.fresh_dir(tool)
+        path = ctx.fault_route(Stall(DATA, burst))
+        target = os.path.join(d, "data.bin")
+        args = ["-T", "8", "-t", "1", "-P", P(d), ctx.fault(path)]
+        if tool.windows:
+            env = clean_env()
+            env["STACKHOLD_WINE_TIMEOUT"] = "40"
+            cmd = [ctx.wine_run, ctx.wget] + render(args, True)
+        else:
+            env = clean_env()
+            cmd = ["wget", "--no-config"] + render(args, False)
+        log = open(os.path.join(ctx.logs, "%s-growth.log" % tool.name), "wb")
+        proc = subprocess.Popen(cmd, cwd=d, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                                env=env, start_new_session=True)
+        on_disk = None
+        try:
+            deadline = time.monotonic() + 40
+            while time.monotonic() < deadline and proc.poll() is None:
+                if os.path.exists(target) and os.path.getsize(target) >= burst:
+                    on_disk = time.monotonic()
+                    break
+                time.sleep(0.02)
+            still_running = proc.poll() is None
+            proc.wait(timeout=40)
+        finally:
+            if proc.poll() is None:
+                os.killpg(proc.pid, signal.SIGKILL)
+                proc.wait()
+            log.close()
+        sent = [e["burst_sent"] for e in ctx.fault_log(path) if e["burst_sent"]]
+        print("  %-4s burst sent: %s, on disk after %s s" % (
+            tool.name, bool(sent), "%.2f" % (on_disk - sent[0]) if sent and on_disk else "-"))
+        ctx.check(bool(sent) and on_disk is not None and still_running,
+                  "%s: the burst never reached the disk while the tool ran" % tool.name)
+        if sent and on_disk is not None:
+            # Half a second of holding, plus the write-out's own rhythm and
+            # a loaded machine's slack.
+            ctx.check(on_disk - sent[0] < 1.5, "%s: the burst reached the disk %.2f s after it was sent"
+                      % (tool.name, on_disk - sent[0]))
+        ctx.expect_rc(tool, Result(proc.returncode, 0, ""), 4)
+        ctx.expect_files(tool, d, {"data.bin": DATA[:burst]})
+
+
 SCENARIOS = {
     "whole": sc_whole, "continue": sc_continue, "complete": sc_complete, "installer": sc_installer,
-    "redirect": sc_redirect, "errors": sc_errors, "refused": sc_refused, "silent": sc_silent,
-    "cuts": sc_cuts, "norange": sc_norange, "badrange": sc_badrange, "https": sc_https,
-    "names": sc_names, "usage": sc_usage, "large": sc_large, "huge": sc_huge,
+    "redirect": sc_redirect, "errors": sc_errors, "refused": sc_refused,
+    "https": sc_https, "names": sc_names, "usage": sc_usage, "large": sc_large, "huge": sc_huge,
+    "growth": sc_growth,
 }
+SCENARIOS.update({name: fault_scenario(name) for name in FAULTS if name != "errors"})
 
 
 def main():
