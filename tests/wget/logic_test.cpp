@@ -1,14 +1,17 @@
 // The download tool's decisions without any network: the command line, the
 // file name taken from an address, the answer to a ranged request, the
-// retry rhythm and the exit status.
+// retry rhythm, the exit status, the device names and the TLS policy the tool
+// shares with the installer.
 #include <doctest/doctest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "address.h"
 #include "platform/device_names.h"
 #include "platform/names.h"
+#include "platform/winhttp_session_win32.h"
 #include "options.h"
 #include "policy.h"
 #include "progress.h"
@@ -16,6 +19,17 @@
 using namespace wget;
 
 namespace {
+
+// A WinHttpSetOption that accepts only the protocol sets a given system knows.
+std::vector<DWORD> gAskedProtocols;
+DWORD gKnownProtocols = 0;
+BOOL WINAPI FakeSetOption(HINTERNET, DWORD option, LPVOID value, DWORD size)
+{
+    if (option != WINHTTP_OPTION_SECURE_PROTOCOLS || size != sizeof(DWORD)) return FALSE;
+    const DWORD asked = *static_cast<DWORD*>(value);
+    gAskedProtocols.push_back(asked);
+    return (asked & ~gKnownProtocols) == 0 ? TRUE : FALSE;
+}
 
 ParseResult Parse(std::vector<std::string> args) { return ParseArguments(args); }
 
@@ -451,4 +465,33 @@ TEST_CASE("progress texts")
     CHECK(a.rfind("f.exe", 0) == 0);  // the file's own name, not its directory
     CHECK(a.find('[') == b.find('['));
     CHECK(a.find(']') == b.find(']'));
+}
+
+TEST_CASE("one TLS policy: 1.2 and 1.3, then 1.2 alone, then the system's own")
+{
+    constexpr DWORD k10 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1;
+    constexpr DWORD k11 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_1;
+    constexpr DWORD k12 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    constexpr DWORD k13 = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
+    struct Case {
+        const char* system;
+        DWORD known;
+        bool applied;
+        std::vector<DWORD> asked;
+    };
+    const Case cases[] = {
+        {"Windows 11", k10 | k11 | k12 | k13, true, {k12 | k13}},
+        {"Windows 7 with the TLS update, 8.1, 10", k10 | k11 | k12, true, {k12 | k13, k12}},
+        {"Windows 7 without it", k10, false, {k12 | k13, k12}},  // keeps its own protocols
+    };
+    HINTERNET session = reinterpret_cast<HINTERNET>(static_cast<std::uintptr_t>(1));
+    for (const Case& c : cases) {
+        CAPTURE(c.system);
+        gAskedProtocols.clear();
+        gKnownProtocols = c.known;
+        CHECK(ApplyTlsPolicy(session, FakeSetOption) == c.applied);
+        CHECK(gAskedProtocols == c.asked);
+        // TLS 1.0 and 1.1 are never asked for.
+        for (DWORD asked : gAskedProtocols) CHECK((asked & (k10 | k11)) == 0);
+    }
 }
