@@ -202,6 +202,16 @@ TEST_CASE("device names: the tool renames exactly what the installer refuses")
         if (IsValidWindowsName(c.name)) CHECK(stored == c.name);
         if (c.device) CHECK_FALSE(IsValidWindowsName(c.name));
     }
+    // Every ASCII character in a name, and a name ending in it: whatever the
+    // installer accepts, the tool stores unchanged.
+    for (int ch = 1; ch < 0x80; ++ch) {
+        if (ch == '/') continue;  // ends the name, for both
+        for (const std::string& name : {std::string("a") + static_cast<char>(ch) + "b.exe",
+                                       std::string("setup.exe") + static_cast<char>(ch)}) {
+            CAPTURE(ch);
+            if (IsValidWindowsName(name)) CHECK(FileNameFromAddress("http://h/p/" + name) == name);
+        }
+    }
 }
 
 TEST_CASE("target path")
