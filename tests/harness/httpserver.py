@@ -60,9 +60,10 @@ connection):
     Changing(old, new, at, if_range=True)
                             the first request gets `old` (ETag "old") cut
                             after `at` bytes; from then on the document is
-                            `new` (ETag "new", same Last-Modified rules),
-                            with If-Range honoured, or ignored when if_range
-                            is False
+                            `new` (ETag "new", a later Last-Modified): a
+                            range whose If-Range names neither of the new
+                            validators gets the new document whole (200),
+                            unless if_range is False (If-Range ignored)
 """
 
 import os
