@@ -764,8 +764,9 @@ FAULTS = {
             lambda: WrongRange(DATA), ["-c"] + RETRY, held=DATA[:HELD], rc=4, file=DATA[:HELD], asked=2),
     ],
     "parts": [
-        Row("-c, each 206 covers 700000 bytes and ends before the document: the rest is asked for",
-            lambda: ShortPart(DATA, 700000), ["-c", "--waitretry=1"], held=DATA[:HELD],
+        Row("-c, each 206 covers 700000 bytes and ends before the document: the rest is asked for "
+            "at once, the parts are no failed tries",
+            lambda: ShortPart(DATA, 700000), ["-c", "-t", "2"], held=DATA[:HELD],
             asked=[("bytes=%d-" % a, 206) for a in range(HELD, len(DATA), 700000)],
             gnu={"file": DATA[:HELD + 700000], "asked": [("bytes=%d-" % HELD, 206)],
                  "why": "takes the end of the part for the end of the file and exits 0 with it short"}),

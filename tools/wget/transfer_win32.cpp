@@ -177,7 +177,9 @@ bool SetDword(HINTERNET h, DWORD option, DWORD value)
 
 // How one try ended.
 struct Outcome {
-    enum Kind { Done, Retry, Fatal } kind;
+    // More: a part arrived whole but ended before the document; the rest
+    // is asked for at once, and that is no failed try.
+    enum Kind { Done, More, Retry, Fatal } kind;
     int exitCode;
 };
 
@@ -667,7 +669,7 @@ Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
         // rest is asked for; the file is never reported complete short.
         Say(Printf("%s - 已收到 %lld 字节，共 %lld 字节；将请求其余部分。\n\n", Now().c_str(),
                    static_cast<long long>(already + received), static_cast<long long>(total)));
-        return {Outcome::Retry, kExitNetwork};
+        return {Outcome::More, kExitNetwork};
     }
     if (!sink.Sync()) return {Outcome::Fatal, kExitFileIo};
     const double seconds = meter.Seconds() > 0.001 ? meter.Seconds() : 0.001;
@@ -720,15 +722,20 @@ int Fetch(const Job& job, const Options& o)
         Say("内存不足。\n");
         return kExitGeneric;
     }
+    // Each part that arrived whole takes the download forward by at least
+    // one byte, so asking for the rest without counting it ends.
+    int failed = 0;
     for (int tryNo = 1;; ++tryNo) {
         const Outcome outcome = Attempt(doc, tryNo, o, buffer.get());
+        if (outcome.kind == Outcome::More) continue;
         if (outcome.kind != Outcome::Retry) return outcome.exitCode;
-        if (!MayTryAgain(tryNo, o.tries)) {
+        ++failed;
+        if (!MayTryAgain(failed, o.tries)) {
             Say("放弃。\n\n");
             return outcome.exitCode;
         }
         Say("正在重试。\n\n");
-        const int wait = RetryWaitSeconds(tryNo, o.waitRetrySeconds);
+        const int wait = RetryWaitSeconds(failed, o.waitRetrySeconds);
         if (wait > 0) Sleep(static_cast<DWORD>(wait) * 1000);
     }
 }
