@@ -49,7 +49,7 @@ Fn ProcAddressAs(HMODULE module, const char* name) noexcept
 // directories do not govern, and it is all a system without the first call has.
 inline void RestrictDllSearch() noexcept
 {
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+    using SetDefaultDllDirectoriesFn = decltype(&::SetDefaultDllDirectories);
     const auto setDefault =
         ProcAddressAs<SetDefaultDllDirectoriesFn>(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefault) setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);

@@ -216,11 +216,11 @@ TEST_CASE("device names: the tool renames exactly what the installer refuses")
 
 TEST_CASE("target path")
 {
-    CHECK(JoinPath("C:\\p\\packages", "f.exe") == "C:\\p\\packages\\f.exe");
-    CHECK(JoinPath("C:\\", "f.exe") == "C:\\f.exe");
-    CHECK(JoinPath("d/", "f.exe") == "d/f.exe");
-    CHECK(JoinPath(".", "f.exe") == "f.exe");
-    CHECK(JoinPath(",", "f.exe") == ",\\f.exe");
+    CHECK(PathUnderPrefix("C:\\p\\packages", "f.exe") == "C:\\p\\packages\\f.exe");
+    CHECK(PathUnderPrefix("C:\\", "f.exe") == "C:\\f.exe");
+    CHECK(PathUnderPrefix("d/", "f.exe") == "d/f.exe");
+    CHECK(PathUnderPrefix(".", "f.exe") == "f.exe");
+    CHECK(PathUnderPrefix(",", "f.exe") == ",\\f.exe");
 }
 
 TEST_CASE("address parsing")

@@ -143,7 +143,7 @@ std::string FileNameFromAddress(std::string_view address)
     return name;
 }
 
-std::string JoinPath(std::string_view dir, std::string_view name)
+std::string PathUnderPrefix(std::string_view dir, std::string_view name)
 {
     if (dir.empty() || dir == ".") return std::string(name);
     std::string out(dir);

@@ -29,8 +29,9 @@ std::optional<Address> ParseAddress(std::string_view text, std::string& error);
 // not on a device.
 std::string FileNameFromAddress(std::string_view address);
 
-// dir + "\" + name; no separator is added after a trailing "\" or "/", and
+// Where -P puts a file: dir + "\" + name, GNU wget's rule rather than the
+// installer's plain join: no separator is added after a trailing "\" or "/", and
 // "." stands for the current directory and is left out.
-std::string JoinPath(std::string_view dir, std::string_view name);
+std::string PathUnderPrefix(std::string_view dir, std::string_view name);
 
 }  // namespace wget

@@ -53,7 +53,7 @@ int Run(const std::vector<std::string>& args)
             job.path = *o.outputDocument == "-" ? std::string() : *o.outputDocument;
             job.appendDocument = i > 0;
         } else {
-            job.path = JoinPath(o.directoryPrefix, FileNameFromAddress(job.address));
+            job.path = PathUnderPrefix(o.directoryPrefix, FileNameFromAddress(job.address));
             if (!o.continueFile) job.path = FreshName(job.path);
         }
         status = CombineExitCodes(status, Fetch(job, o));
