@@ -6,7 +6,7 @@ tests/ on sys.path:  `from harness import Scenario, Nginx, HttpServer, ...`.
 """
 
 from .driver import Driver, DriverError, Texts, control_id
-from .httpserver import Body, Cut, Delayed, Drop, File, HttpServer, NoLength, Once, Raw, Silent, Status
+from .httpserver import Body, Cut, Delayed, Drop, File, Fixed, HttpServer, NoLength, Once, Silent, Status
 from .nginx import Nginx, kServicePort
 from .pki import Pki, ensure_pki
 from .prefix import (BuildTree, clone_prefix, ensure_base_prefix, ensure_template, install_standins,

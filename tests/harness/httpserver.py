@@ -24,10 +24,6 @@ Answers:
     Drop()                  reads the request and closes the connection
                             without a word (a server that fails mid-way)
     Status(code)            an empty answer with that status
-    Raw(status, headers, body=b"")
-                            exactly these headers, no length of its own
-                            (a Content-Length no client can hold, say),
-                            then the body and the connection closed
     Delayed(seconds, answer)
                             the answer, after a pause
     Once(first, then)       `first` for the route's first request, `then`
@@ -40,7 +36,9 @@ its Request, and counts the requests it answered; every answer closes its
 connection):
     Fixed(code, body=b"", headers=None)
                             that status, those headers and body, whatever
-                            was asked (an error page, a 204, a bare 416)
+                            was asked (an error page, a 204, a bare 416);
+                            a Content-Length of the body's unless `headers`
+                            give one (a length no client can hold, say)
     Cuts(data, times, at)   the first `times` requests get a proper answer
                             (Range honoured) cut after `at` body bytes, with
                             a FIN on the 1st, 3rd ... cut and a reset on the
@@ -134,13 +132,6 @@ class Status:
         self.code = code
 
 
-class Raw:
-    def __init__(self, status, headers, body=b""):
-        self.status = status
-        self.headers = dict(headers)
-        self.body = body.encode("gbk") if isinstance(body, str) else body
-
-
 class Delayed:
     def __init__(self, seconds, answer):
         self.seconds = seconds
@@ -230,16 +221,6 @@ class _Handler(BaseHTTPRequestHandler):
     def _serve(self, head):
         answer, req = self._answer()
         answer = _settle(answer, self.server.owner)
-        if isinstance(answer, Raw):
-            self.send_response(answer.status)
-            for k, v in answer.headers.items():
-                self.send_header(k, v)
-            self.send_header("Connection", "close")
-            self.end_headers()
-            if not head:
-                self.wfile.write(answer.body)
-            self.close_connection = True
-            return
         if isinstance(answer, Scripted):
             answer.serve(self, req, head)
             self.close_connection = True
@@ -509,8 +490,10 @@ class Fixed(Scripted):
         self.code, self.body, self.headers = code, body, list((headers or {}).items())
 
     def answer(self, handler, req, head, n):
-        self.send(handler, req, head, self.code, self.headers + [("Content-Length", str(len(self.body)))],
-                  self.body)
+        headers = self.headers
+        if not any(k.lower() == "content-length" for k, _ in headers):
+            headers = headers + [("Content-Length", str(len(self.body)))]
+        self.send(handler, req, head, self.code, headers, self.body)
 
 
 class Cuts(Scripted):

@@ -29,7 +29,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from harness import Body, Delayed, HttpServer, NoLength, Once, Raw, Silent, free_port, wait_port  # noqa: E402
+from harness import Body, Delayed, Fixed, HttpServer, NoLength, Once, Silent, free_port, wait_port  # noqa: E402
 
 # A body in code page 936 whose Chinese characters sit right around the
 # brackets; some of them have "[" (0x5B), "\" (0x5C) or "]" (0x5D) as their
@@ -68,7 +68,7 @@ def fault_routes(server):
         # No Content-Length: the body ends when the connection closes.
         "/nolength": NoLength(b"no length here", content_type="text/plain"),
         # A Content-Length that fits no 64-bit number.
-        "/hugelength": Raw(200, {"Content-Length": "99999999999999999999"}),
+        "/hugelength": Fixed(200, headers={"Content-Length": "99999999999999999999"}),
         # The HEAD answer comes only after 1.5 s.
         "/slowhead": Delayed(1.5, Body(bytes(4242))),
         # Accepted, then not a byte.

@@ -10,7 +10,7 @@ import tempfile
 import time
 
 from checks import without_32bit_drawing
-from harness import Body, Cut, Delayed, HttpServer, Nginx, NoLength, Once, Raw, Silent, ensure_pki, wait_until
+from harness import Body, Cut, Delayed, Fixed, HttpServer, Nginx, NoLength, Once, Silent, ensure_pki, wait_until
 
 
 def get(port, path, method="GET", headers=None, tls=None, timeout=5):
@@ -85,11 +85,11 @@ def check_faults(pki):
 
 
 def check_recovering_and_raw_answers():
-    """Once, Delayed, Raw and a paced Body, as download_servers.py uses them."""
+    """Once, Delayed, Fixed with a length of its own and a paced Body, as download_servers.py uses them."""
     routes = {
         "/once": Once(Body("first"), Body("later")),
         "/slow": Delayed(0.5, Body(b"late")),
-        "/raw": Raw(200, {"Content-Length": "99999999999999999999"}),
+        "/raw": Fixed(200, headers={"Content-Length": "99999999999999999999"}),
         "/paced": Body(b"abcdefghij", rate=20),
     }
     with HttpServer(routes) as srv:
