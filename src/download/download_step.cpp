@@ -34,19 +34,34 @@ void Main::DownLoadSQLFile()
     if (!IsUsablePackageFileName(state.PackageFileName)) failAndEnd(kAddressFailed);
     state.RemotePackageSize = GetRemoteFileSize(address);
 
-    if (!FolderExists(state.PackageDir)) EnsureFolder(state.PackageDir);
+    // The tool writes the package and setup later runs it as administrator:
+    // the folder must be out of other users' reach before the tool starts.
+    packageFolder_ = EnsureProtectedFolder(state.PackageDir);
+    if (!packageFolder_) failAndEnd(kPackageWrong);
     if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) {
         Timer2.enabled = true;
         RunAndWait(WgetCommandLine(state.ProgramDir, state.PackageDir, address));
         Timer2.enabled = false;
         ClearTaskbarProgress();
     }
-    if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) failAndEnd(kPackageWrong);
+    const int64_t localSize = GetLocalFileSize(packagePath());
+    if (localSize != state.RemotePackageSize) {
+        // A shorter file stays for the tool to continue next time; a longer
+        // one can never become the package (the tool's range request draws
+        // a 416 every time) and goes, so the next run fetches it anew.
+        if (state.RemotePackageSize > 0 && localSize > state.RemotePackageSize)
+            DeleteFileIfExists(packagePath());
+        failAndEnd(kPackageWrong);
+    }
 
     // The package runs with administrator rights and its address may be
     // plain http: only a package signed by the expected publisher may run.
-    // A wrong one is removed so the next run fetches it anew.
-    if (!VerifyPackageSignature(packagePath(), STACKHOLD_PUBLISHER)) {
+    // It is judged through the handle that then stays open, sharing read
+    // only, until setup has been started from it, so nobody can change it
+    // in between. A wrong one is removed so the next run fetches it anew.
+    package_ = HoldFileForRun(packagePath());
+    if (!VerifyPackageSignature(package_, packagePath(), STACKHOLD_PUBLISHER)) {
+        package_.reset();
         DeleteFileIfExists(packagePath());
         failAndEnd(kPackageWrong);
     }

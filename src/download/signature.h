@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "platform/fs.h"
+
 // The root a trusted signer's certificate chain must end in.
 enum class SignerRoot {
     MicrosoftProduct,  // one of Microsoft's product roots, as the system knows them
@@ -31,3 +33,7 @@ bool VerifyPackageSignature(const std::string& path, const std::string& publishe
 
 // The same with this build's root setting (STACKHOLD_PUBLISHER_ROOT_SHA256).
 bool VerifyPackageSignature(const std::string& path, const std::string& publisher) noexcept;
+// The same check on the held file itself (WinVerifyTrust reads that very
+// handle), so what was judged is what later runs; false for an empty hold.
+bool VerifyPackageSignature(const HeldFile& file, const std::string& path,
+                            const std::string& publisher) noexcept;

@@ -121,10 +121,10 @@ bool SignerMeetsPolicy(HANDLE stateData, const std::wstring& publisher, const Si
            EndsInAcceptedRoot(signer->pChainContext, policy);
 }
 
-}  // namespace
-
-bool VerifyPackageSignature(const std::string& path, const std::string& publisher,
-                            const SignerPolicy& policy) noexcept
+// The check itself; handle, when given, is the open file that is judged
+// (the path then only names it).
+bool VerifySignature(const std::string& path, HANDLE handle, const std::string& publisher,
+                     const SignerPolicy& policy) noexcept
 {
     try {
         const std::wstring file = Utf8ToWide(path);
@@ -134,6 +134,7 @@ bool VerifyPackageSignature(const std::string& path, const std::string& publishe
         WINTRUST_FILE_INFO fileInfo{};
         fileInfo.cbStruct = sizeof fileInfo;
         fileInfo.pcwszFilePath = file.c_str();
+        fileInfo.hFile = handle;
 
         WINTRUST_DATA trust{};
         trust.cbStruct = sizeof trust;
@@ -168,11 +169,31 @@ bool VerifyPackageSignature(const std::string& path, const std::string& publishe
     }
 }
 
+}  // namespace
+
+bool VerifyPackageSignature(const std::string& path, const std::string& publisher,
+                            const SignerPolicy& policy) noexcept
+{
+    return VerifySignature(path, nullptr, publisher, policy);
+}
+
 bool VerifyPackageSignature(const std::string& path, const std::string& publisher) noexcept
 {
     try {
         return VerifyPackageSignature(path, publisher,
                                       SignerPolicyFor(publisher, STACKHOLD_PUBLISHER_ROOT_SHA256));
+    } catch (...) {
+        return false;
+    }
+}
+
+bool VerifyPackageSignature(const HeldFile& file, const std::string& path,
+                            const std::string& publisher) noexcept
+{
+    if (!file) return false;
+    try {
+        return VerifySignature(path, reinterpret_cast<HANDLE>(file.token()), publisher,
+                               SignerPolicyFor(publisher, STACKHOLD_PUBLISHER_ROOT_SHA256));
     } catch (...) {
         return false;
     }

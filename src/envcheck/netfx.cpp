@@ -19,11 +19,19 @@ std::string NetFx35CommandLine(const std::string& windowsVersion)
 bool EnableNetFx35(const std::string& programDir)
 {
     const std::string batchFile = programDir + "\\fx35.bat";
-    WriteTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion()));
+    // The batch file runs as administrator from a folder other users may
+    // write to: it is written fresh, with the protected DACL, and held
+    // sharing read only while it runs. A leftover (read-only, or planted
+    // with other commands) is removed first; one that cannot be removed,
+    // or a file that cannot be made fresh, is never run.
+    if (!DeleteFileIfExists(batchFile)) return false;
+    HeldFile batch = WriteFreshTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion()));
+    if (!batch) return false;
     // Through the 64-bit command interpreter on 64-bit Windows: a 32-bit
     // installer would otherwise reach the 32-bit system folder, where DISM
     // cannot service the 64-bit system.
     RunBatchAndWait(batchFile);
+    batch.reset();
     DeleteFileIfExists(batchFile);
     return true;
 }

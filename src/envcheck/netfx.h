@@ -7,5 +7,6 @@ std::string NetFx35CommandLine(const std::string& windowsVersion);
 
 // Enables the .NET Framework 3.5 features through a batch file beside the
 // program that runs DISM hidden; the batch file is removed again whatever
-// DISM did. Always true: setup runs in any case.
+// DISM did. True when the batch file was written fresh and run; false when
+// it could not be (then nothing ran). Setup runs in any case.
 bool EnableNetFx35(const std::string& programDir);

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
+#include <string>
 #include <string_view>
 
+#include "platform/acl_win32.h"
 #include "platform/handles_win32.h"
 #include "platform/text_win32.h"
 
@@ -44,31 +47,153 @@ bool IsFile(DWORD attributes) noexcept
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Creates or empties the file and writes bytes into it. Opening with
-// OPEN_ALWAYS and cutting the length afterwards (rather than CREATE_ALWAYS)
-// also replaces a hidden or system file, which CREATE_ALWAYS refuses unless
-// the caller repeats those attributes.
-void ReplaceFileBytes(const std::string& path, std::string_view prefix,
+bool WriteAll(HANDLE file, std::string_view bytes) noexcept
+{
+    while (!bytes.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+HANDLE OpenForReplacing(const std::wstring& path) noexcept
+{
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Creates or empties the file and writes bytes into it; true when all of
+// them are in. Opening with OPEN_ALWAYS and cutting the length afterwards
+// (rather than CREATE_ALWAYS) also replaces a hidden or system file, which
+// CREATE_ALWAYS refuses unless the caller repeats those attributes. A
+// read-only file refuses writing at all: that attribute goes first, or an
+// old file would stay in place while the caller believes it written.
+bool ReplaceFileBytes(const std::string& path, std::string_view prefix,
                       std::string_view bytes) noexcept
 {
     try {
         const std::wstring wide = Utf8ToWide(path);
-        if (wide.empty()) return;
-        UniqueFile file(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return;
-        if (!::SetEndOfFile(file.get())) return;
-        for (std::string_view part : {prefix, bytes}) {
-            while (!part.empty()) {
-                const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(part.size(), 1u << 20));
-                DWORD written = 0;
-                if (!::WriteFile(file.get(), part.data(), chunk, &written, nullptr) || written == 0)
-                    return;
-                part.remove_prefix(written);
+        if (wide.empty()) return false;
+        UniqueFile file(OpenForReplacing(wide));
+        if (!file && ::GetLastError() == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+            if (IsFile(attributes) && (attributes & FILE_ATTRIBUTE_READONLY)) {
+                const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+                if (::SetFileAttributesW(wide.c_str(), rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest))
+                    file = UniqueFile(OpenForReplacing(wide));
             }
+        }
+        if (!file) return false;
+        if (!::SetEndOfFile(file.get())) return false;
+        return WriteAll(file.get(), prefix) && WriteAll(file.get(), bytes);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool IsPathMissing(DWORD error) noexcept
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// Marks the open file for deletion (it goes when its last handle closes).
+// The handle needs DELETE, and FILE_WRITE_ATTRIBUTES for a read-only file.
+bool DeleteThroughHandle(HANDLE file, DWORD attributes) noexcept
+{
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO basic{};
+        const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        basic.FileAttributes = rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest;
+        ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != FALSE;
+}
+
+bool IsSingleRegularFile(const BY_HANDLE_FILE_INFORMATION& info) noexcept
+{
+    return (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+           info.nNumberOfLinks == 1;
+}
+
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) noexcept
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+HeldFile Hold(UniqueFile file) noexcept
+{
+    return HeldFile(reinterpret_cast<std::uintptr_t>(file.release()));
+}
+
+// The entry at path opened as itself (a link is not followed), a folder
+// too, with the first of these access masks that the object grants.
+UniqueFile OpenEntry(const std::wstring& path, std::initializer_list<DWORD> accesses, DWORD share) noexcept
+{
+    for (const DWORD access : accesses) {
+        UniqueFile entry(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+        if (entry || ::GetLastError() != ERROR_ACCESS_DENIED) return entry;
+    }
+    return UniqueFile{};
+}
+
+constexpr DWORD kSecure = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kSecureNoOwner = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kInspect = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The files an earlier run left in the folder (a partial or a complete
+// package) get the protected DACL too. A link or a file with a second name
+// is left as it is: giving it our DACL would change a file elsewhere, and
+// HoldFileForRun refuses it in any case.
+void ProtectFilesIn(const std::wstring& folder) noexcept
+{
+    try {
+        WIN32_FIND_DATAW data{};
+        const HANDLE find = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data,
+                                               FindExSearchNameMatch, nullptr, 0);
+        if (find == INVALID_HANDLE_VALUE) return;
+        do {
+            if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+                continue;
+            const UniqueFile file =
+                OpenEntry(folder + L"\\" + data.cFileName, {kSecure, kSecureNoOwner}, kShareAll);
+            BY_HANDLE_FILE_INFORMATION info{};
+            if (file && ::GetFileInformationByHandle(file.get(), &info) && IsSingleRegularFile(info))
+                ApplyProtectedSecurity(file.get(), ProtectedKind::File);
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    } catch (...) {
+    }
+}
+
+// Renames whatever stands at path (a link itself, not its target) to
+// path.untrusted-<local time>, so that it is neither used nor destroyed.
+bool MoveAside(const std::wstring& path) noexcept
+{
+    try {
+        SYSTEMTIME now{};
+        ::GetLocalTime(&now);
+        wchar_t stamp[32];
+        ::wsprintfW(stamp, L"%04u%02u%02u%02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                    now.wMinute, now.wSecond);
+        const std::wstring base = path + L".untrusted-" + stamp;
+        for (int n = 1; n <= 9; ++n) {
+            const std::wstring aside = n == 1 ? base : base + L"-" + std::to_wstring(n);
+            if (::MoveFileExW(path.c_str(), aside.c_str(), 0)) return true;
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
         }
     } catch (...) {
     }
+    return false;
 }
 
 }  // namespace
@@ -77,17 +202,19 @@ bool DeleteFileIfExists(const std::string& path) noexcept
 {
     try {
         const std::wstring wide = Utf8ToWide(path);
-        const DWORD attributes = AttributesOf(wide);
-        if (!IsFile(attributes)) return true;
-        // DeleteFileW refuses a read-only file: drop that attribute first.
-        if (attributes & FILE_ATTRIBUTE_READONLY) {
-            const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-            ::SetFileAttributesW(wide.c_str(), rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest);
-        }
-        ::DeleteFileW(wide.c_str());
+        if (wide.empty()) return true;
+        // Through a handle on the entry itself: a link named like the file
+        // goes, its target stays.
+        const UniqueFile entry =
+            OpenEntry(wide, {DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE}, kShareAll);
+        if (!entry) return IsPathMissing(::GetLastError()) || !IsFile(AttributesOf(wide));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(entry.get(), &info)) return false;
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return true;  // a folder stays
+        return DeleteThroughHandle(entry.get(), info.dwFileAttributes);
     } catch (...) {
+        return false;
     }
-    return true;
 }
 
 bool FileExists(const std::string& path) noexcept
@@ -125,17 +252,18 @@ bool EnsureFolder(const std::string& path) noexcept
     }
 }
 
-void WriteTextFile(const std::string& path, const std::string& text) noexcept
+bool WriteTextFile(const std::string& path, const std::string& text) noexcept
 {
     try {
-        ReplaceFileBytes(path, {}, Utf8ToAnsi(text));
+        return ReplaceFileBytes(path, {}, Utf8ToAnsi(text));
     } catch (...) {
+        return false;
     }
 }
 
-void WriteUtf8TextFile(const std::string& path, const std::string& text) noexcept
+bool WriteUtf8TextFile(const std::string& path, const std::string& text) noexcept
 {
-    ReplaceFileBytes(path, "\xEF\xBB\xBF", text);
+    return ReplaceFileBytes(path, "\xEF\xBB\xBF", text);
 }
 
 bool TextFitsAnsiCodePage(const std::string& text) noexcept
@@ -198,5 +326,110 @@ int64_t GetLocalFileSize(const std::string& path) noexcept
                                     data.nFileSizeLow);
     } catch (...) {
         return -1;
+    }
+}
+
+void ReleaseHeldFile(std::uintptr_t token) noexcept
+{
+    if (token != 0) ::CloseHandle(reinterpret_cast<HANDLE>(token));
+}
+
+HeldFile EnsureProtectedFolder(const std::string& path) noexcept
+{
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty()) return {};
+        // A few rounds: each either finds the folder sound, makes it, or
+        // moves aside what stands in its place; another process may race us.
+        for (int round = 0; round < 4; ++round) {
+            // Held without FILE_SHARE_DELETE: while it is open nobody can
+            // rename the folder or put another in its place.
+            UniqueFile folder =
+                OpenEntry(wide, {kSecure, kSecureNoOwner, kInspect}, FILE_SHARE_READ | FILE_SHARE_WRITE);
+            if (!folder) {
+                const DWORD error = ::GetLastError();
+                if (error == ERROR_FILE_NOT_FOUND) {
+                    if (!CreateProtectedFolder(wide.c_str()) && ::GetLastError() != ERROR_ALREADY_EXISTS)
+                        return {};
+                    continue;
+                }
+                if (error == ERROR_PATH_NOT_FOUND) return {};
+                // There but not ours to open (a foreign DACL, say).
+                if (!MoveAside(wide)) return {};
+                continue;
+            }
+            BY_HANDLE_FILE_INFORMATION info{};
+            const bool sound = ::GetFileInformationByHandle(folder.get(), &info) &&
+                               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+                               HasTrustedOwner(folder.get()) &&
+                               ApplyProtectedSecurity(folder.get(), ProtectedKind::Folder);
+            if (sound) {
+                ProtectFilesIn(wide);
+                return Hold(std::move(folder));
+            }
+            // A junction, a symbolic link, a file, a folder someone else
+            // owns, or one whose DACL cannot be set: never used as it stands.
+            folder.reset();
+            if (!MoveAside(wide)) return {};
+        }
+    } catch (...) {
+    }
+    return {};
+}
+
+HeldFile HoldFileForRun(const std::string& path) noexcept
+{
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty()) return {};
+        // Read access and sharing read only: the system may still start the
+        // program (it opens it to read and execute, sharing read), nobody
+        // may write it, delete it or rename another file over it.
+        UniqueFile file;
+        for (const DWORD access : {GENERIC_READ | WRITE_DAC | WRITE_OWNER, GENERIC_READ | WRITE_DAC}) {
+            file = UniqueFile(::CreateFileW(wide.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (file || ::GetLastError() != ERROR_ACCESS_DENIED) break;
+        }
+        if (!file || ::GetFileType(file.get()) != FILE_TYPE_DISK) return {};
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(file.get(), &info) || !IsSingleRegularFile(info)) return {};
+        if (!ApplyProtectedSecurity(file.get(), ProtectedKind::File)) return {};
+        return Hold(std::move(file));
+    } catch (...) {
+        return {};
+    }
+}
+
+HeldFile WriteFreshTextFile(const std::string& path, const std::string& text) noexcept
+{
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        const std::string bytes = Utf8ToAnsi(text);
+        if (wide.empty()) return {};
+        BY_HANDLE_FILE_INFORMATION written{};
+        {
+            UniqueFile file(CreateProtectedFile(wide.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ));
+            if (!file) return {};
+            if (!WriteAll(file.get(), bytes) || !::GetFileInformationByHandle(file.get(), &written)) {
+                DeleteThroughHandle(file.get(), 0);
+                return {};
+            }
+        }
+        // Held by a second handle with read access only: the command
+        // interpreter opens the file to read it while we hold it, whatever
+        // sharing it asks for, and nobody can open it for writing meanwhile.
+        // Between the two handles the protected DACL keeps others out; the
+        // file index proves the held file is the one written.
+        UniqueFile held(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!held || !::GetFileInformationByHandle(held.get(), &info) || !SameFile(info, written) ||
+            !IsSingleRegularFile(info))
+            return {};
+        return Hold(std::move(held));
+    } catch (...) {
+        return {};
     }
 }

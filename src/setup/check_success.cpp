@@ -31,20 +31,24 @@ void Main::CheckSuccess()
     SetWindowTopmost();
     const std::string notesPath = WriteInstallationNotes();
     DeleteFileIfExists(packagePath());
-    OpenInstallationNotes(notesPath);
+    // Notepad only on the file just written: never on an old notes file
+    // with an earlier password while the window shows the new one.
+    if (!notesPath.empty()) OpenInstallationNotes(notesPath);
 }
 
 std::string Main::WriteInstallationNotes()
 {
-    const std::string path = JoinPath(GetDesktopFolder(), kNotesFileName);
+    // The password goes only into the administrator's own desktop folder:
+    // without one the path would fall to a drive root that every user of
+    // the server can read. The window shows the password in any case.
+    const std::string desktop = GetDesktopFolder();
+    if (desktop.empty()) return {};
+    const std::string path = JoinPath(desktop, kNotesFileName);
     const std::string text = ComposeInstallationNotes({Step2_Version.Text(), state.InstanceName, state.SaPassword,
                                                        state.InstallDir, STACKHOLD_SITE_URL, LocalDateTimeText()});
     // The notes are ANSI as every file this program writes; where the
     // system code page cannot hold their Chinese, ANSI would turn it into
     // question marks, so they go out as UTF-8 with a byte-order mark.
-    if (TextFitsAnsiCodePage(text))
-        WriteTextFile(path, text);
-    else
-        WriteUtf8TextFile(path, text);
-    return path;
+    const bool written = TextFitsAnsiCodePage(text) ? WriteTextFile(path, text) : WriteUtf8TextFile(path, text);
+    return written ? path : std::string();
 }

@@ -16,6 +16,8 @@ void Main::Install()
 
     EnableNetFx35(state.ProgramDir);
     RunAndWait(SetupCommandLine(state));
+    // Setup was started from the verified package: it may go now.
+    package_.reset();
 
     Step4_Name.color = kStepDone;
     About1.text = "数据库安装结束";

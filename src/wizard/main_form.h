@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fs.h"
 #include "wizard/control_ids.h"
 
 struct Rgb {
@@ -124,10 +125,17 @@ public:
     void Label2_MouseMove();
     void Picture1_MouseDown();
 
-    // Step 5's notes file: composed, written to the desktop; the path.
+    // Step 5's notes file: composed, written to the desktop; its path, or
+    // empty when none was written (no desktop folder, or writing failed).
     std::string WriteInstallationNotes();
 
 private:
+    // The package folder, held from step 3 on so it stays the protected
+    // folder that was checked; and the verified package, held from its
+    // signature check until setup has been started from it.
+    HeldFile packageFolder_;
+    HeldFile package_;
+
     std::vector<Control*> settingsPage();
     std::string packagePath() const;
     [[noreturn]] void failAndEnd(const std::string& message);

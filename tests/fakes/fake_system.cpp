@@ -49,9 +49,26 @@ std::string Upper(std::string s)
 }  // namespace
 
 // File system.
+namespace {
+HeldFile FakeHold(const std::string& path)
+{
+    static std::uintptr_t next = 0;
+    fake.held[++next] = path;
+    return HeldFile(next);
+}
+}  // namespace
+
+void ReleaseHeldFile(std::uintptr_t token) noexcept
+{
+    const auto it = fake.held.find(token);
+    if (it == fake.held.end()) return;
+    fake.log.push_back("release:" + it->second);
+    fake.held.erase(it);
+}
 bool DeleteFileIfExists(const std::string& path) noexcept
 {
     fake.log.push_back("delete:" + path);
+    if (fake.fileSizes.count(path) && fake.undeletable.count(path)) return false;
     fake.fileSizes.erase(path);
     return true;
 }
@@ -65,17 +82,42 @@ bool EnsureFolder(const std::string& path) noexcept
     fake.folders.insert(path);
     return true;
 }
-void WriteTextFile(const std::string& path, const std::string& text) noexcept
+bool WriteTextFile(const std::string& path, const std::string& text) noexcept
 {
     fake.log.push_back("write:" + path);
+    if (fake.failingWrites.count(path)) return false;
     fake.written[path] = "ansi:" + text;
     fake.fileSizes[path] = static_cast<int64_t>(text.size());
+    return true;
 }
-void WriteUtf8TextFile(const std::string& path, const std::string& text) noexcept
+bool WriteUtf8TextFile(const std::string& path, const std::string& text) noexcept
 {
     fake.log.push_back("write-utf8:" + path);
+    if (fake.failingWrites.count(path)) return false;
     fake.written[path] = "utf8:" + text;
     fake.fileSizes[path] = static_cast<int64_t>(text.size()) + 3;
+    return true;
+}
+HeldFile EnsureProtectedFolder(const std::string& path) noexcept
+{
+    fake.log.push_back("protect:" + path);
+    if (fake.failingFolders.count(path)) return {};
+    fake.folders.insert(path);
+    return FakeHold(path);
+}
+HeldFile HoldFileForRun(const std::string& path) noexcept
+{
+    fake.log.push_back("hold:" + path);
+    if (!fake.fileSizes.count(path) || fake.unholdable.count(path)) return {};
+    return FakeHold(path);
+}
+HeldFile WriteFreshTextFile(const std::string& path, const std::string& text) noexcept
+{
+    fake.log.push_back("write-fresh:" + path);
+    if (fake.fileSizes.count(path) || fake.failingWrites.count(path)) return {};
+    fake.written[path] = "ansi:" + text;
+    fake.fileSizes[path] = static_cast<int64_t>(text.size());
+    return FakeHold(path);
 }
 bool TextFitsAnsiCodePage(const std::string&) noexcept { return fake.ansiFits; }
 int64_t GetDriveFreeSpace(const std::string& drive) noexcept
@@ -121,6 +163,19 @@ void KillProcessByName(const std::string& name, const std::string& folder) noexc
 }
 bool VerifyPackageSignature(const std::string& path, const std::string& publisher) noexcept
 {
+    fake.log.push_back("verify-by-path:" + path + "|" + publisher);
+    return fake.signatureValid;
+}
+bool VerifyPackageSignature(const HeldFile& file, const std::string& path,
+                            const std::string& publisher) noexcept
+{
+    if (!file) return false;
+    // The check must read the held file of that very path.
+    const auto it = fake.held.find(file.token());
+    if (it == fake.held.end() || it->second != path) {
+        fake.log.push_back("verify-unheld:" + path);
+        return false;
+    }
     fake.log.push_back("verify:" + path + "|" + publisher);
     return fake.signatureValid;
 }

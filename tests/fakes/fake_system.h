@@ -28,6 +28,10 @@ struct FakeSystem {
     std::set<std::string> failingFolders;      // EnsureFolder refuses these
     std::map<std::string, int64_t> fileSizes;  // existing files
     std::map<std::string, std::string> written;  // last text written per path ("ansi:" or "utf8:" prefixed)
+    std::set<std::string> failingWrites;         // WriteTextFile/WriteFreshTextFile fail on these
+    std::set<std::string> undeletable;           // DeleteFileIfExists cannot remove these
+    std::set<std::string> unholdable;            // HoldFileForRun refuses these (a link, a writer)
+    std::map<std::uintptr_t, std::string> held;  // files and folders held open: token → path
     bool ansiFits = true;
     bool randomWorks = true;
     int64_t clock = 1000;

@@ -1,5 +1,7 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
+
 #include "download/address.h"
 #include "download/progress.h"
 #include "download/signature.h"
@@ -161,17 +163,28 @@ TEST_CASE("a fresh download: every call in order, the timer on only while the to
     CHECK(form.Step3_Img.picture == Picture::BlueBar);
     CHECK(form.Step3_Name.color == kStepDone);
 
-    const std::vector<std::string> head(fake.log.begin(), fake.log.begin() + 7);
+    const std::vector<std::string> head(fake.log.begin(), fake.log.begin() + 8);
     const std::vector<std::string> expected = {
         "http:" + ServiceUrl("2012", 1),
         "head:" + kAddress,
-        "ensure:C:\\Tools\\packages",
+        "protect:C:\\Tools\\packages",
         "run:" + kWgetLine,
         "taskbar:clear",
+        "hold:" + kPackage,
         "verify:" + kPackage + "|" + STACKHOLD_PUBLISHER,
-        "write:C:\\Tools\\fx35.bat",
+        "delete:C:\\Tools\\fx35.bat",
     };
     CHECK(head == expected);
+    // Held from the check through DISM until setup has run from it.
+    const auto release = std::find(fake.log.begin(), fake.log.end(), "release:" + kPackage);
+    const auto setup = std::find_if(fake.log.begin(), fake.log.end(), [](const std::string& e) {
+        return e.starts_with("run:\"" + kPackage + "\"");
+    });
+    const auto dism = std::find(fake.log.begin(), fake.log.end(), "run-batch:C:\\Tools\\fx35.bat");
+    REQUIRE(setup != fake.log.end());
+    CHECK(dism < setup);
+    CHECK(setup < release);
+    CHECK(fake.Entries("verify-by-path:").empty());
 }
 
 TEST_CASE("a complete package already there is reused: no tool, no timer")
@@ -183,7 +196,9 @@ TEST_CASE("a complete package already there is reused: no tool, no timer")
     fake.sqlConnects = false;
     EndsWith([&] { form.DownLoadSQLFile(); });
     for (const std::string& run : fake.Entries("run:")) CHECK(run.find("wget.exe") == std::string::npos);
-    CHECK(fake.Entries("ensure:").empty());
+    // The folder of an earlier run is made safe again before it is used.
+    CHECK(fake.log[2] == "protect:C:\\Tools\\packages");
+    CHECK(fake.Logged("hold:" + kPackage));
     CHECK(form.Step3_Name.color == kStepDone);
     CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，数据库安装失败，请重试！"});
 }
@@ -199,6 +214,8 @@ TEST_CASE("download failures end with their messages")
         bool signatureValid;
         std::string message;
         bool toolRan;
+        bool packageStays = true;  // the package file is still there afterwards
+        bool holdable = true;      // HoldFileForRun can open it (no link, no other writer)
     };
     const std::vector<Case> cases = {
         {"service unreachable", "", -1, true, addressFailed, false},
@@ -213,9 +230,13 @@ TEST_CASE("download failures end with their messages")
         {"a .bat package", "[http://h/SQLEXPR.bat]", -1, true, addressFailed, false},
         {"a .msi package", "[http://h/SQLEXPR.msi]", -1, true, addressFailed, false},
         {"a name without an extension", "[http://h/SQLEXPR]", -1, true, addressFailed, false},
-        {"wrong size", "[" + kAddress + "]", 999999, true, packageWrong, true},
+        {"shorter: kept for the next run to continue", "[" + kAddress + "]", 999999, true, packageWrong, true},
+        {"empty: kept", "[" + kAddress + "]", 0, true, packageWrong, true},
+        {"longer than announced: removed", "[" + kAddress + "]", 1000001, true, packageWrong, true, false},
         {"tool stored nothing", "[" + kAddress + "]", -1, true, packageWrong, true},
-        {"bad signature", "[" + kAddress + "]", 1000000, false, packageWrong, true},
+        {"bad signature: removed", "[" + kAddress + "]", 1000000, false, packageWrong, true, false},
+        {"cannot be held (a link, another writer): removed", "[" + kAddress + "]", 1000000, true, packageWrong,
+         true, false, false},
     };
     for (const Case& c : cases) {
         Main form;
@@ -223,6 +244,7 @@ TEST_CASE("download failures end with their messages")
         CAPTURE(c.what);
         fake.httpBodies[ServiceUrl("2012", 1)] = c.answer;
         fake.signatureValid = c.signatureValid;
+        if (!c.holdable) fake.unholdable.insert(kPackage);
         fake.onRun = [&](const std::string&) {
             if (c.arrives >= 0) fake.fileSizes[kPackage] = c.arrives;
         };
@@ -231,8 +253,14 @@ TEST_CASE("download failures end with their messages")
         CHECK(fake.Entries("run:").size() == (c.toolRan ? 1u : 0u));
         CHECK(form.state.CurrentStep == 3);
         CHECK(form.Step3_Name.color == kStepPending);
-        // A wrongly sized package stays for -c; a badly signed one is removed.
-        if (c.arrives >= 0) CHECK(fake.fileSizes.count(kPackage) == (c.signatureValid ? 1u : 0u));
+        if (c.arrives >= 0) CHECK(fake.fileSizes.count(kPackage) == (c.packageStays ? 1u : 0u));
+        CHECK(fake.Entries("verify-by-path:").empty());
+        // Nothing stays held once the check failed, and a held package is
+        // let go before it is deleted (the hold shares no deleting).
+        for (const auto& [token, path] : fake.held) CHECK(path != kPackage);
+        const auto release = std::find(fake.log.begin(), fake.log.end(), "release:" + kPackage);
+        const auto removal = std::find(fake.log.begin(), fake.log.end(), "delete:" + kPackage);
+        if (release != fake.log.end() && removal != fake.log.end()) CHECK(release < removal);
     }
 }
 
@@ -244,6 +272,19 @@ TEST_CASE("no size from the package host: only an empty file would match")
     fake.onRun = [&](const std::string&) { fake.fileSizes[kPackage] = 1000000; };
     CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
     CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，安装包错误，请重新下载。"});
+    // An unknown size proves no file too long: it stays for the next run.
+    CHECK(fake.fileSizes.count(kPackage) == 1);
+}
+
+TEST_CASE("no safe package folder: the tool never starts")
+{
+    Main form;
+    ReadyForDownload(form);
+    fake.failingFolders.insert("C:\\Tools\\packages");
+    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
+    CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，安装包错误，请重新下载。"});
+    CHECK(fake.Entries("run:").empty());
+    CHECK(fake.log.back() == "end:1");
 }
 
 TEST_CASE("progress texts: rounding and number printing")

@@ -181,10 +181,43 @@ TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run as the ba
     CHECK(batchThereDuringRun);
     CHECK(fake.written["C:\\Program Files\\Corvane\\fx35.bat"] == "ansi:" + withServer);
     const std::vector<std::string> expected = {
-        "write:C:\\Program Files\\Corvane\\fx35.bat",
+        "delete:C:\\Program Files\\Corvane\\fx35.bat",
+        "write-fresh:C:\\Program Files\\Corvane\\fx35.bat",
         "run-batch:C:\\Program Files\\Corvane\\fx35.bat",
+        "release:C:\\Program Files\\Corvane\\fx35.bat",
         "delete:C:\\Program Files\\Corvane\\fx35.bat",
     };
     CHECK(fake.log == expected);
     CHECK_FALSE(FileExists("C:\\Program Files\\Corvane\\fx35.bat"));
+}
+
+TEST_CASE(".NET 3.5: a batch file that cannot be made fresh is never run")
+{
+    const std::string batch = "C:\\Tools\\fx35.bat";
+    struct Case {
+        const char* what;
+        bool leftover;     // an fx35.bat is there before
+        bool undeletable;  // it cannot be removed (a DACL denying us, a lock)
+        bool writeFails;   // creating the new one fails
+        bool runs;
+    };
+    const Case cases[] = {
+        {"a leftover is replaced", true, false, false, true},
+        {"a leftover that cannot be removed", true, true, false, false},
+        {"the new file cannot be created", false, false, true, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        fake.Reset();
+        if (c.leftover) {
+            fake.fileSizes[batch] = 40;
+            fake.written[batch] = "ansi:del /q C:\\*";
+        }
+        if (c.undeletable) fake.undeletable.insert(batch);
+        if (c.writeFails) fake.failingWrites.insert(batch);
+        CHECK(EnableNetFx35("C:\\Tools") == c.runs);
+        CHECK(fake.Entries("run-batch:").size() == (c.runs ? 1u : 0u));
+        CHECK(fake.Entries("run:").empty());
+        if (c.runs) CHECK(fake.written[batch] == "ansi:" + NetFx35CommandLine("6.1"));
+    }
 }

@@ -123,6 +123,42 @@ TEST_CASE("step 5 success: texts, topmost, then notes, deletion and Notepad in t
     CHECK(form.state.CurrentStep == 5);
 }
 
+TEST_CASE("step 5 success: no notes where there is no desktop or the write fails, no Notepad")
+{
+    const std::string notes = "C:\\Users\\Operator\\Desktop\\SQL Server安装说明.txt";
+    struct Case {
+        const char* what;
+        std::string desktop;
+        bool writeFails;
+        bool ansiFits;
+    };
+    const Case cases[] = {
+        {"the shell gives no desktop folder", "", false, true},
+        {"an old read-only notes file cannot be replaced", "C:\\Users\\Operator\\Desktop", true, true},
+        {"the UTF-8 notes cannot be written", "C:\\Users\\Operator\\Desktop", true, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        Main form;
+        AtStep4(form);
+        fake.sqlConnects = true;
+        fake.desktop = c.desktop;
+        fake.ansiFits = c.ansiFits;
+        fake.fileSizes[notes] = 100;
+        fake.written[notes] = "ansi:管理密码：OldPassword";
+        if (c.writeFails) fake.failingWrites.insert(notes);
+        form.CheckSuccess();
+        CHECK(fake.Entries("notepad:").empty());
+        // Nothing written anywhere but the desktop: never a drive root.
+        for (const std::string& w : fake.Entries("write"))
+            CHECK(w.find(":" + c.desktop + "\\") != std::string::npos);
+        if (c.desktop.empty()) CHECK(fake.Entries("write").empty());
+        // The window still shows the new password, the package still goes.
+        CHECK(form.About2.text == "恭喜，数据库安装成功，SA密码：Ab3defGh4kmnpq2rst5u");
+        CHECK(fake.Logged("delete:C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe"));
+    }
+}
+
 TEST_CASE("the notes text, byte for byte")
 {
     const std::string rule(81, '-');
@@ -164,8 +200,10 @@ TEST_CASE("the notes file: ANSI where the code page holds it, UTF-8 with BOM whe
     form.WriteInstallationNotes();
     CHECK(fake.written[path].starts_with("utf8:欢迎使用"));
 
-    // No desktop: the path starts with the backslash alone, the root of the
-    // current drive, where the file is still written.
+    // No desktop: no notes at all, never the root of the current drive,
+    // which every user of the server can read.
     fake.desktop = "";
-    CHECK(form.WriteInstallationNotes() == "\\SQL Server安装说明.txt");
+    fake.log.clear();
+    CHECK(form.WriteInstallationNotes().empty());
+    CHECK(fake.Entries("write").empty());
 }

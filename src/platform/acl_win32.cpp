@@ -1,0 +1,149 @@
+#include "platform/acl_win32.h"
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <new>
+
+namespace {
+
+// Read and execute for Users: FILE_GENERIC_READ | FILE_GENERIC_EXECUTE.
+// On a folder the entries pass to the files created in it (OICI), so what
+// wget.exe writes there is protected as well.
+constexpr wchar_t kFolderDacl[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+constexpr wchar_t kFileDacl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+constexpr wchar_t kOwner[] = L"O:BA";
+constexpr wchar_t kTrustedInstaller[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+struct LocalFreeDeleter {
+    void operator()(void* p) const noexcept { ::LocalFree(p); }
+};
+
+bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) noexcept
+{
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    if (!::CreateWellKnownSid(type, nullptr, buffer, &size)) return false;
+    return ::EqualSid(sid, buffer) != FALSE;
+}
+
+bool IsTrustedInstaller(PSID sid) noexcept
+{
+    PSID trustedInstaller = nullptr;
+    if (!::ConvertStringSidToSidW(kTrustedInstaller, &trustedInstaller)) return false;
+    const bool same = ::EqualSid(sid, trustedInstaller) != FALSE;
+    ::LocalFree(trustedInstaller);
+    return same;
+}
+
+bool IsProcessUser(PSID sid) noexcept
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    bool same = false;
+    if (size > 0) {
+        std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
+        if (buffer && ::GetTokenInformation(token, TokenUser, buffer.get(), size, &size))
+            same = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid) != FALSE;
+    }
+    ::CloseHandle(token);
+    return same;
+}
+
+}  // namespace
+
+ProtectedSecurity::ProtectedSecurity(ProtectedKind kind, bool owner) noexcept
+{
+    wchar_t sddl[160] = L"";
+    if (owner) ::lstrcatW(sddl, kOwner);
+    ::lstrcatW(sddl, kind == ProtectedKind::Folder ? kFolderDacl : kFileDacl);
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                                &descriptor_, nullptr))
+        descriptor_ = nullptr;
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.bInheritHandle = FALSE;
+}
+
+ProtectedSecurity::~ProtectedSecurity()
+{
+    if (descriptor_) ::LocalFree(descriptor_);
+}
+
+PACL ProtectedSecurity::Dacl() const noexcept
+{
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!descriptor_ || !::GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted) ||
+        !present)
+        return nullptr;
+    return dacl;
+}
+
+PSID ProtectedSecurity::Owner() const noexcept
+{
+    BOOL defaulted = FALSE;
+    PSID owner = nullptr;
+    if (!descriptor_ || !::GetSecurityDescriptorOwner(descriptor_, &owner, &defaulted)) return nullptr;
+    return owner;
+}
+
+bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept
+{
+    const ProtectedSecurity withOwner(kind, true);
+    if (!withOwner || !withOwner.Dacl() || !withOwner.Owner()) return false;
+    constexpr SECURITY_INFORMATION kDacl =
+        DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    if (::SetSecurityInfo(object, SE_FILE_OBJECT, kDacl | OWNER_SECURITY_INFORMATION,
+                          withOwner.Owner(), nullptr, withOwner.Dacl(), nullptr) == ERROR_SUCCESS)
+        return true;
+    // A token that may not name Administrators as owner keeps the owner,
+    // which the caller has found trusted; the DACL is what keeps others out.
+    return ::SetSecurityInfo(object, SE_FILE_OBJECT, kDacl, nullptr, nullptr, withOwner.Dacl(),
+                             nullptr) == ERROR_SUCCESS;
+}
+
+bool HasTrustedOwner(HANDLE object) noexcept
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                          nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const std::unique_ptr<void, LocalFreeDeleter> hold(descriptor);
+    if (!owner || !::IsValidSid(owner)) return false;
+    return IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsWellKnown(owner, WinLocalSystemSid) ||
+           IsTrustedInstaller(owner) || IsProcessUser(owner);
+}
+
+bool CreateProtectedFolder(const wchar_t* path) noexcept
+{
+    for (const bool owner : {true, false}) {
+        ProtectedSecurity security(ProtectedKind::Folder, owner);
+        if (!security) return false;
+        if (::CreateDirectoryW(path, security.Attributes())) return true;
+        if (::GetLastError() != ERROR_INVALID_OWNER) return false;
+    }
+    return false;
+}
+
+HANDLE CreateProtectedFile(const wchar_t* path, DWORD access, DWORD share) noexcept
+{
+    for (const bool owner : {true, false}) {
+        ProtectedSecurity security(ProtectedKind::File, owner);
+        if (!security) return INVALID_HANDLE_VALUE;
+        // FILE_FLAG_OPEN_REPARSE_POINT: CREATE_NEW already refuses any name
+        // that is taken, a link included; the flag keeps it that way.
+        const HANDLE file =
+            ::CreateFileW(path, access, share, security.Attributes(), CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        if (::GetLastError() != ERROR_INVALID_OWNER) return INVALID_HANDLE_VALUE;
+    }
+    return INVALID_HANDLE_VALUE;
+}

@@ -1,0 +1,48 @@
+// The protection of what the installer writes and later runs or trusts: an
+// explicit, protected DACL (SYSTEM and Administrators full control, Users
+// read and execute, nothing inherited from the folder above) and the owner
+// Administrators. The one place where such descriptors are built and set.
+#pragma once
+
+#include <windows.h>
+
+enum class ProtectedKind { Folder, File };
+
+// A protected security descriptor ready for CreateDirectoryW or CreateFileW.
+// With owner false it names no owner, for a token that may not make
+// Administrators the owner (the creator becomes it then).
+class ProtectedSecurity {
+public:
+    ProtectedSecurity(ProtectedKind kind, bool owner) noexcept;
+    ~ProtectedSecurity();
+    ProtectedSecurity(const ProtectedSecurity&) = delete;
+    ProtectedSecurity& operator=(const ProtectedSecurity&) = delete;
+
+    explicit operator bool() const noexcept { return descriptor_ != nullptr; }
+    SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
+    PACL Dacl() const noexcept;
+    PSID Owner() const noexcept;
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Sets the protected DACL (and, where the token allows, the owner
+// Administrators) on an open folder or file. The handle needs WRITE_DAC, and
+// WRITE_OWNER for the owner. True when the DACL is set.
+bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept;
+
+// True when the owner of the open object is Administrators, SYSTEM,
+// TrustedInstaller or the account this process runs as. The handle needs
+// READ_CONTROL.
+bool HasTrustedOwner(HANDLE object) noexcept;
+
+// A folder with the protected DACL, owner Administrators where the token
+// allows it. False when nothing was created (the name is taken, the parent
+// is missing, access denied).
+bool CreateProtectedFolder(const wchar_t* path) noexcept;
+
+// A new file (CREATE_NEW: never an existing one, never through a link) with
+// the protected DACL, open with the given access and share mode.
+HANDLE CreateProtectedFile(const wchar_t* path, DWORD access, DWORD share) noexcept;
