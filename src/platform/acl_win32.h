@@ -20,6 +20,7 @@ public:
 
     explicit operator bool() const noexcept { return descriptor_ != nullptr; }
     SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
+    PSECURITY_DESCRIPTOR Descriptor() const noexcept { return descriptor_; }
     PACL Dacl() const noexcept;
     PSID Owner() const noexcept;
 

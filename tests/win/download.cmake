@@ -38,6 +38,7 @@ endforeach()
 stackhold_win_test(signature
   SOURCES ${dl_here}/test_signature.cpp ${dl_src}/download/signature_win32.cpp
           ${dl_src}/download/signature.cpp
+          ${dl_src}/platform/fs_win32.cpp ${dl_src}/platform/acl_win32.cpp
           ${dl_src}/platform/text_win32.cpp
   WRAPPER ${dl_servers} --sign --timeout 110 --
   TIMEOUT 120)

@@ -4,12 +4,13 @@ set(envcheck_src ${CMAKE_SOURCE_DIR}/src/envcheck)
 set(platform_tests ${CMAKE_CURRENT_SOURCE_DIR})
 
 stackhold_win_test(platform_fs
-  SOURCES ${platform_tests}/test_fs.cpp ${platform_src}/fs_win32.cpp ${platform_src}/text_win32.cpp)
+  SOURCES ${platform_tests}/test_fs.cpp ${platform_src}/fs_win32.cpp ${platform_src}/acl_win32.cpp
+          ${platform_src}/text_win32.cpp)
 
 # A 16 MiB tmpfs as drive S: of a private prefix; skipped where mount is refused.
 stackhold_win_test(platform_small_drive
   SOURCES ${platform_tests}/test_small_drive.cpp ${platform_src}/fs_win32.cpp
-          ${platform_src}/text_win32.cpp
+          ${platform_src}/acl_win32.cpp ${platform_src}/text_win32.cpp
   WRAPPER python3 ${platform_tests}/small_drive.py
   TIMEOUT 480)
 set_tests_properties(win.platform_small_drive PROPERTIES SKIP_RETURN_CODE 77)
@@ -72,3 +73,14 @@ stackhold_win_test(platform_pump_wait
 stackhold_win_test(platform_handles
   SOURCES ${platform_tests}/test_handles.cpp
   LIBS gdi32)
+
+# The package folder, the held package and the fresh batch file; the last
+# case runs EnableNetFx35 whole, through the command runner.
+stackhold_win_test(platform_protected
+  SOURCES ${platform_tests}/test_protected_files.cpp ${platform_src}/fs_win32.cpp
+          ${platform_src}/acl_win32.cpp ${platform_src}/text_win32.cpp ${platform_src}/wow64_win32.cpp
+          ${platform_src}/pump_wait_win32.cpp ${platform_tests}/test_pump.cpp
+          ${envcheck_src}/netfx.cpp ${envcheck_src}/version.cpp ${envcheck_src}/version_win32.cpp
+          ${CMAKE_SOURCE_DIR}/src/setup/runner_win32.cpp
+  TIMEOUT 180)
+add_dependencies(platform_protected childprog)

@@ -31,6 +31,7 @@ add_dependencies(setup_verify oledb_standin setup_standin dism_standin)
 stackhold_win_test(setup_notes
   SOURCES ${setup_tests}/test_setup_notes.cpp ${setup_src}/notes_win32.cpp ${setup_src}/notes.cpp
           ${CMAKE_SOURCE_DIR}/src/platform/fs_win32.cpp
+          ${CMAKE_SOURCE_DIR}/src/platform/acl_win32.cpp
           ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
   WRAPPER env STACKHOLD_EXPECT_ACP=936 LANG_FOR_WINE=zh_CN.UTF-8
           python3 ${setup_tests}/setup_screen_prefix.py

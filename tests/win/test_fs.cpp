@@ -130,7 +130,7 @@ TEST_CASE("WriteTextFile writes the ANSI code page bytes and replaces the file")
 
     SUBCASE("Chinese text and CR LF, no byte-order mark")
     {
-        WriteTextFile(path, "安装目录：D:\\Data\r\nCorvane·Stackhold\r\n");
+        CHECK(WriteTextFile(path, "安装目录：D:\\Data\r\nCorvane·Stackhold\r\n"));
         CHECK(ToHex(ReadBytes(path)) ==
               ToHex(FromHex("b0b2 d7b0 c4bf c2bc a3ba 44 3a 5c 44 61 74 61 0d 0a"
                             "43 6f 72 76 61 6e 65 a1a4 53 74 61 63 6b 68 6f 6c 64 0d 0a")));
@@ -138,13 +138,13 @@ TEST_CASE("WriteTextFile writes the ANSI code page bytes and replaces the file")
     SUBCASE("a longer old file is replaced, not overwritten in part")
     {
         REQUIRE(WriteBytes(path, std::string(5000, 'x')));
-        WriteTextFile(path, "数据库");
+        CHECK(WriteTextFile(path, "数据库"));
         CHECK(ToHex(ReadBytes(path)) == "ca fd be dd bf e2");
     }
     SUBCASE("empty text leaves an empty file")
     {
         REQUIRE(WriteBytes(path, "old content"));
-        WriteTextFile(path, "");
+        CHECK(WriteTextFile(path, ""));
         CHECK(FileExists(path));
         CHECK(ReadBytes(path).empty());
     }
@@ -152,12 +152,29 @@ TEST_CASE("WriteTextFile writes the ANSI code page bytes and replaces the file")
     {
         REQUIRE(WriteBytes(path, "old content, longer"));
         REQUIRE(::SetFileAttributesW(Utf8ToWide(path).c_str(), FILE_ATTRIBUTE_HIDDEN));
-        WriteTextFile(path, "new");
+        CHECK(WriteTextFile(path, "new"));
         CHECK(ReadBytes(path) == "new");
+    }
+    SUBCASE("a read-only old file is replaced, and the answer says so")
+    {
+        REQUIRE(WriteBytes(path, "管理密码：OldPassword1234"));
+        REQUIRE(MakeReadOnly(path));
+        CHECK(WriteTextFile(path, "new"));
+        CHECK(ReadBytes(path) == "new");
+    }
+    SUBCASE("a file held open without sharing writes: false, the old content stays")
+    {
+        REQUIRE(WriteBytes(path, "old"));
+        const HANDLE other = ::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, 0, nullptr);
+        REQUIRE(other != INVALID_HANDLE_VALUE);
+        CHECK_FALSE(WriteTextFile(path, "new"));
+        ::CloseHandle(other);
+        CHECK(ReadBytes(path) == "old");
     }
     SUBCASE("a missing folder: nothing written, no crash")
     {
-        WriteTextFile(dir / "missing\\fx35.bat", "dism");
+        CHECK_FALSE(WriteTextFile(dir / "missing\\fx35.bat", "dism"));
         CHECK_FALSE(FileExists(dir / "missing\\fx35.bat"));
     }
 }
@@ -169,10 +186,10 @@ TEST_CASE("WriteUtf8TextFile writes a byte-order mark and UTF-8")
     const std::string path = dir / "notes.txt";
     REQUIRE(WriteBytes(path, std::string(100, 'x')));
 
-    WriteUtf8TextFile(path, "한국어 安装\r\n");
+    CHECK(WriteUtf8TextFile(path, "한국어 安装\r\n"));
     CHECK(ToHex(ReadBytes(path)) ==
           ToHex(FromHex("ef bb bf ed959c eab5ad ec96b4 20 e5ae89 e8a385 0d 0a")));
-    WriteUtf8TextFile(path, "");
+    CHECK(WriteUtf8TextFile(path, ""));
     CHECK(ToHex(ReadBytes(path)) == "ef bb bf");
 }
 

@@ -181,7 +181,7 @@ TEST_CASE("the notes' bytes: ANSI GBK under code page 936, else UTF-8 with a byt
 
     if (ExpectedAcp() == 936) {
         CHECK(TextFitsAnsiCodePage(notes));
-        WriteTextFile(path, notes);
+        CHECK(WriteTextFile(path, notes));
         const std::string bytes = ReadBytes(Utf8ToWide(path));
         // No byte-order mark; "欢迎使用【Corvane·Stackhold】" in GBK.
         CHECK(ToHex(bytes.substr(0, 28)) ==
@@ -193,7 +193,7 @@ TEST_CASE("the notes' bytes: ANSI GBK under code page 936, else UTF-8 with a byt
     } else {
         CHECK_FALSE(TextFitsAnsiCodePage(notes));
         CHECK(TextFitsAnsiCodePage("SQL Server 2012 Express, MSSQLSERVER, D:\\DB"));
-        WriteUtf8TextFile(path, notes);
+        CHECK(WriteUtf8TextFile(path, notes));
         CHECK(ReadBytes(Utf8ToWide(path)) == "\xEF\xBB\xBF" + notes);
     }
     // Characters no Chinese code page holds never fit.
@@ -208,7 +208,7 @@ TEST_CASE("OpenInstallationNotes starts Notepad minimized on the file and does n
     const std::wstring folder = scratch / L"桌面 folder";
     REQUIRE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::string path = WideToUtf8(folder + L"\\" + Utf8ToWide(kNotesFileName));
-    WriteUtf8TextFile(path, "notes");
+    REQUIRE(WriteUtf8TextFile(path, "notes"));
 
     NotepadReaper reaper(NotepadProcesses());
     const DWORD begin = ::GetTickCount();

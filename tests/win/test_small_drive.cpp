@@ -68,6 +68,6 @@ TEST_CASE("GetDriveFreeSpace of a 16 MiB drive, halves rounded to even")
     // A full drive has nothing left; this write fails once it is full.
     FillFile(fill, 17 * kMiB);
     CHECK(GetDriveFreeSpace(drive) == 0);
-    DeleteFileIfExists(fill);
+    CHECK(DeleteFileIfExists(fill));
     CHECK(GetDriveFreeSpace(drive) == 16);
 }
