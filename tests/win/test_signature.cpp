@@ -57,7 +57,23 @@ TEST_CASE("VerifyPackageSignature accepts only the expected publisher's intact, 
         const std::string what = c.what;
         CAPTURE(what);
         CHECK(VerifyPackageSignature(File(c.file), c.publisher) == c.trusted);
+        // The same answer through the held file, as the download step asks it.
+        const HeldFile held = HoldFileForRun(File(c.file));
+        CHECK(VerifyPackageSignature(held, File(c.file), c.publisher) == c.trusted);
     }
+    CHECK_FALSE(VerifyPackageSignature(HeldFile{}, File("STACKHOLD_TEST_SIGNED"), kPublisher));
+}
+
+TEST_CASE("the held file is what is judged, not whatever the path names later")
+{
+    // The handle of the signed file with the path of an unsigned one: the
+    // handle decides.
+    const HeldFile held = HoldFileForRun(File("STACKHOLD_TEST_SIGNED"));
+    REQUIRE(held);
+    CHECK(VerifyPackageSignature(held, File("STACKHOLD_TEST_UNSIGNED"), kPublisher));
+    const HeldFile unsignedHeld = HoldFileForRun(File("STACKHOLD_TEST_UNSIGNED"));
+    REQUIRE(unsignedHeld);
+    CHECK_FALSE(VerifyPackageSignature(unsignedHeld, File("STACKHOLD_TEST_SIGNED"), kPublisher));
 }
 
 TEST_CASE("VerifyPackageSignature names the signer by common name and organization, and pins the root")
