@@ -86,3 +86,25 @@ def scenario_install(ctx):
         # After step 5 the close mark ends the program at once, without a question.
         d.click("Label_Close")
         assert s.wait_exit(10) is not None, "still running after Label_Close in step 5"
+
+
+def scenario_install_package_held(ctx):
+    """While DISM runs, another program tries to change the verified
+    package: to write into it, copy or rename another program over it and
+    delete it. Every attempt fails, and the setup that starts is the package
+    that was verified."""
+    env = {"STACKHOLD_DISM_TAMPER": "C:\\Stackhold\\packages"}
+    with ctx.scenario(env=env) as s, InstallRig(ctx.build, os.path.join(s.workdir, "rig")) as rig:
+        s.launch()
+        submit_defaults(s)
+        expect_success(s)
+        tamper = [l for l in read_record(s, "dism_tamper.txt") if l]
+        assert tamper == ["SQLEXPR_x64_CHS.exe\twrite:refused\tcopy:refused\trename:refused\tdelete:refused"], tamper
+        # The stand-in DISM ran once: no copy of it ran as setup.
+        dism = [l for l in read_record(s, "dism.txt") if l]
+        assert len(dism) == 1, dism
+        setup = read_record(s, "setup.txt")
+        assert setup[0].startswith('commandline: "C:\\Stackhold\\packages\\SQLEXPR_x64_CHS.exe" /Q '), setup[0]
+        assert "result: installed" in setup, setup
+        # Afterwards the package goes as after every verified installation.
+        assert not os.path.exists(s.c_path("C:\\Stackhold\\packages\\SQLEXPR_x64_CHS.exe"))
