@@ -259,23 +259,38 @@ def scenario_download_partial(ctx):
             assert all(v >= 50 for v in values), values
 
 
-def scenario_download_wrong_size(ctx):
-    """The host announces fewer bytes than the package has: the whole file
-    arrives, its size differs, the message ends the program, the file stays."""
+def expect_wrong_size(ctx, served, announced, stays, seed):
+    """The host announces another size than the package has: the whole
+    file arrives, its size differs, the message ends the program, setup
+    never runs. A shorter file stays for the next run to continue; a longer
+    one can never be completed and is removed."""
     with ctx.scenario(env=HOLD_SETUP) as s:
-        path, data = make_package(ctx.build, os.path.join(s.workdir, "pkg"), MiB + 5000, seed=4)
-        announced = Body(data[:-4096])  # a HEAD answer carries only the length
+        path, data = make_package(ctx.build, os.path.join(s.workdir, "pkg"), served, seed=seed)
+        head = Body(bytes(announced))  # a HEAD answer carries only the length
 
         def route(req):
-            return announced if req.method == "HEAD" else File(path)
+            return head if req.method == "HEAD" else File(path)
 
         with Rig(s, route) as rig:
             s.launch()
             submit_defaults(s)
             expect_message(s, PACKAGE_WRONG)
             assert [r.method for r in rig.package_requests()] == ["HEAD", "GET"]
-        assert read(s.c_path(PACKAGE)) == data, "the package was not left as it arrived"
+        if stays:
+            assert read(s.c_path(PACKAGE)) == data, "the shorter package was not left as it arrived"
+        else:
+            assert not os.path.exists(s.c_path(PACKAGE)), "the package larger than announced was left"
         assert not os.path.exists(s.c_path("C:\\stackhold-record\\setup.txt")), "setup ran"
+
+
+def scenario_download_wrong_size(ctx):
+    """Fewer bytes announced than the package has: the longer file goes."""
+    expect_wrong_size(ctx, MiB + 5000, MiB + 5000 - 4096, stays=False, seed=4)
+
+
+def scenario_download_short_of_announced(ctx):
+    """More bytes announced than the host serves: the shorter file stays."""
+    expect_wrong_size(ctx, MiB + 5000, MiB + 5000 + 4096, stays=True, seed=5)
 
 
 def expect_address_refused(ctx, answer):
