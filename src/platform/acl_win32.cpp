@@ -116,6 +116,11 @@ bool HasTrustedOwner(HANDLE object) noexcept
                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
     const std::unique_ptr<void, LocalFreeDeleter> hold(descriptor);
+    return IsTrustedOwner(owner);
+}
+
+bool IsTrustedOwner(PSID owner) noexcept
+{
     if (!owner || !::IsValidSid(owner)) return false;
     return IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsWellKnown(owner, WinLocalSystemSid) ||
            IsTrustedInstaller(owner) || IsProcessUser(owner);

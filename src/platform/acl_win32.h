@@ -34,9 +34,10 @@ private:
 // WRITE_OWNER for the owner. True when the DACL is set.
 bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept;
 
-// True when the owner of the open object is Administrators, SYSTEM,
-// TrustedInstaller or the account this process runs as. The handle needs
-// READ_CONTROL.
+// True when owner is Administrators, SYSTEM, TrustedInstaller or the
+// account this process runs as: the owners whose folder may be used.
+bool IsTrustedOwner(PSID owner) noexcept;
+// The same for the owner of an open object; the handle needs READ_CONTROL.
 bool HasTrustedOwner(HANDLE object) noexcept;
 
 // A folder with the protected DACL, owner Administrators where the token

@@ -235,6 +235,48 @@ TEST_CASE("the protected descriptors as they are set on folders and files")
     }
 }
 
+TEST_CASE("whose folder may be used: the owners trusted")
+{
+    // This Wine keeps no foreign owner on a file, so the judgement is shown
+    // on the owners themselves.
+    HANDLE token = nullptr;
+    REQUIRE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
+    BYTE user[256];
+    DWORD size = sizeof user;
+    REQUIRE(::GetTokenInformation(token, TokenUser, user, size, &size));
+    ::CloseHandle(token);
+    LPWSTR self = nullptr;
+    REQUIRE(::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &self));
+    const std::wstring selfText = self;
+    ::LocalFree(self);
+
+    struct Case {
+        std::wstring sid;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {L"BA", true},                                                              // Administrators
+        {L"SY", true},                                                              // SYSTEM
+        {L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true},  // TrustedInstaller
+        {selfText, true},                                                           // the running account
+        {L"BU", false},                                                             // Users
+        {L"AU", false},                                                             // Authenticated Users
+        {L"WD", false},                                                             // Everyone
+        {L"BG", false},                                                             // Guests
+        {L"CO", false},                                                             // CREATOR OWNER
+        {L"S-1-5-82-3006700770-424185619-1745488364-794895919-4004696415", false},  // an IIS application pool
+        {kForeignOwner, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(WideToUtf8(c.sid));
+        PSID sid = nullptr;
+        REQUIRE(::ConvertStringSidToSidW(c.sid.c_str(), &sid));
+        CHECK(IsTrustedOwner(sid) == c.trusted);
+        ::LocalFree(sid);
+    }
+    CHECK_FALSE(IsTrustedOwner(nullptr));
+}
+
 TEST_CASE("the package folder in every state it can be found in")
 {
     enum class Outcome { Made, Kept, MovedAside };
