@@ -75,37 +75,21 @@ ProtectedSecurity::~ProtectedSecurity()
     if (descriptor_) ::LocalFree(descriptor_);
 }
 
-PACL ProtectedSecurity::Dacl() const noexcept
-{
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    if (!descriptor_ || !::GetSecurityDescriptorDacl(descriptor_, &present, &dacl, &defaulted) ||
-        !present)
-        return nullptr;
-    return dacl;
-}
-
-PSID ProtectedSecurity::Owner() const noexcept
-{
-    BOOL defaulted = FALSE;
-    PSID owner = nullptr;
-    if (!descriptor_ || !::GetSecurityDescriptorOwner(descriptor_, &owner, &defaulted)) return nullptr;
-    return owner;
-}
-
 bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept
 {
-    const ProtectedSecurity withOwner(kind, true);
-    if (!withOwner || !withOwner.Dacl() || !withOwner.Owner()) return false;
+    // Set on the object alone (NtSetSecurityObject underneath), not through
+    // SetSecurityInfo, which would also rewrite the inherited entries of
+    // whatever the folder holds, a file linked from elsewhere included.
     constexpr SECURITY_INFORMATION kDacl =
         DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    if (::SetSecurityInfo(object, SE_FILE_OBJECT, kDacl | OWNER_SECURITY_INFORMATION,
-                          withOwner.Owner(), nullptr, withOwner.Dacl(), nullptr) == ERROR_SUCCESS)
+    const ProtectedSecurity withOwner(kind, true);
+    if (withOwner && ::SetKernelObjectSecurity(object, kDacl | OWNER_SECURITY_INFORMATION,
+                                               withOwner.Descriptor()))
         return true;
     // A token that may not name Administrators as owner keeps the owner,
     // which the caller has found trusted; the DACL is what keeps others out.
-    return ::SetSecurityInfo(object, SE_FILE_OBJECT, kDacl, nullptr, nullptr, withOwner.Dacl(),
-                             nullptr) == ERROR_SUCCESS;
+    const ProtectedSecurity daclOnly(kind, false);
+    return daclOnly && ::SetKernelObjectSecurity(object, kDacl, daclOnly.Descriptor()) != FALSE;
 }
 
 bool HasTrustedOwner(HANDLE object) noexcept

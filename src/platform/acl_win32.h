@@ -21,8 +21,6 @@ public:
     explicit operator bool() const noexcept { return descriptor_ != nullptr; }
     SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
     PSECURITY_DESCRIPTOR Descriptor() const noexcept { return descriptor_; }
-    PACL Dacl() const noexcept;
-    PSID Owner() const noexcept;
 
 private:
     PSECURITY_DESCRIPTOR descriptor_ = nullptr;
@@ -30,8 +28,9 @@ private:
 };
 
 // Sets the protected DACL (and, where the token allows, the owner
-// Administrators) on an open folder or file. The handle needs WRITE_DAC, and
-// WRITE_OWNER for the owner. True when the DACL is set.
+// Administrators) on an open folder or file, on that object alone: nothing
+// it holds is touched. The handle needs WRITE_DAC, and WRITE_OWNER for the
+// owner. True when the DACL is set.
 bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept;
 
 // True when owner is Administrators, SYSTEM, TrustedInstaller or the
