@@ -2,6 +2,7 @@
 
 #include "envcheck/version.h"
 #include "platform/fs.h"
+#include "platform/strings.h"
 #include "setup/runner.h"
 
 std::string NetFx35CommandLine(const std::string& windowsVersion)
@@ -18,7 +19,7 @@ std::string NetFx35CommandLine(const std::string& windowsVersion)
 
 bool EnableNetFx35(const std::string& programDir)
 {
-    const std::string batchFile = programDir + "\\fx35.bat";
+    const std::string batchFile = JoinPath(programDir, "fx35.bat");
     // The batch file runs as administrator from a folder other users may
     // write to: it is written fresh, with the protected DACL, and held
     // sharing read only while it runs. A leftover (read-only, or planted

@@ -1,4 +1,4 @@
-// The window's design table, control by control: place, text, font size,
+// The window's layout, control by control: place, text, font size,
 // weight, colours, transparency and visibility at start, as the model holds
 // them before Form_Load. The Windows-side window tests check that the window
 // shows the model as it stands.
@@ -65,7 +65,7 @@ const DesignRow kDesign[] = {
 
 }  // namespace
 
-TEST_CASE("every control of the window as the design table gives it")
+TEST_CASE("every control of the window in its place, font and colours")
 {
     Main form;
     const std::vector<Control*> controls = form.Controls();
