@@ -29,6 +29,8 @@ from harness.util import Deadline, arm_deadline, run_cleanups  # noqa: E402
 
 kSuccess = "数据库安装成功！"
 kNotes = "SQL Server安装说明.txt"
+# Where the README tells operators to unpack: a folder only administrators can write.
+kProgramDir = "C:\\Program Files\\Stackhold"
 
 
 def follow(s, out, limit):
@@ -69,7 +71,8 @@ def run_demo(args):
     os.makedirs(out, exist_ok=True)
     report = []
     with InstallRig(build, os.path.join(build.artefact("e2e"), "demo-rig")) as rig, \
-            Scenario(build, "demo", display=args.display, screenshots=out) as s:
+            Scenario(build, "demo", display=args.display, screenshots=out,
+                     program_dir=kProgramDir) as s:
         s.launch()
         d = s.driver
         if args.interactive:
