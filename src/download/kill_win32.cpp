@@ -105,13 +105,6 @@ bool IsOurImage(const std::wstring& imagePath, const std::wstring& ours, const F
     return oursId.known && IdentityOf(imagePath) == oursId;
 }
 
-std::wstring JoinFolderAndName(const std::wstring& folder, const std::wstring& name)
-{
-    // The program folder keeps its backslash at a drive root ("C:\").
-    if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
-    return JoinPath(folder, name);
-}
-
 // Opens a process to read its image path and stop it, with the right to
 // wait for its end where the system grants that too.
 UniqueHandle OpenForStop(DWORD processId)
@@ -166,7 +159,7 @@ void KillProcessByName(const std::string& name, const std::string& folder) noexc
     try {
         const std::wstring wanted = Utf8ToWide(name), wideFolder = Utf8ToWide(folder);
         if (wanted.empty() || wideFolder.empty()) return;
-        WaitForEnds(StopMatching(wanted, NormalPath(JoinFolderAndName(wideFolder, wanted))));
+        WaitForEnds(StopMatching(wanted, NormalPath(JoinPath(wideFolder, wanted))));
     } catch (...) {
         // Out of memory: whatever was stopped stays stopped.
     }

@@ -11,6 +11,7 @@
 
 #include "platform/acl_win32.h"
 #include "platform/handles_win32.h"
+#include "platform/strings.h"
 #include "platform/text_win32.h"
 
 namespace {
@@ -47,6 +48,14 @@ bool IsFile(DWORD attributes) noexcept
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// The attributes without read-only; "normal" when nothing else is left,
+// since an attribute value of 0 is not accepted.
+DWORD WithoutReadOnly(DWORD attributes) noexcept
+{
+    const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    return rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest;
+}
+
 bool WriteAll(HANDLE file, std::string_view bytes) noexcept
 {
     while (!bytes.empty()) {
@@ -80,8 +89,7 @@ bool ReplaceFileBytes(const std::string& path, std::string_view prefix,
         if (!file && ::GetLastError() == ERROR_ACCESS_DENIED) {
             const DWORD attributes = ::GetFileAttributesW(wide.c_str());
             if (IsFile(attributes) && (attributes & FILE_ATTRIBUTE_READONLY)) {
-                const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-                if (::SetFileAttributesW(wide.c_str(), rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest))
+                if (::SetFileAttributesW(wide.c_str(), WithoutReadOnly(attributes)))
                     file = UniqueFile(OpenForReplacing(wide));
             }
         }
@@ -104,8 +112,7 @@ bool DeleteThroughHandle(HANDLE file, DWORD attributes) noexcept
 {
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         FILE_BASIC_INFO basic{};
-        const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-        basic.FileAttributes = rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest;
+        basic.FileAttributes = WithoutReadOnly(attributes);
         ::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
     }
     FILE_DISPOSITION_INFO disposition{};
@@ -157,14 +164,14 @@ void ProtectFilesIn(const std::wstring& folder) noexcept
 {
     try {
         WIN32_FIND_DATAW data{};
-        const HANDLE find = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &data,
+        const HANDLE find = ::FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &data,
                                                FindExSearchNameMatch, nullptr, 0);
         if (find == INVALID_HANDLE_VALUE) return;
         do {
             if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
                 continue;
             const UniqueFile file =
-                OpenEntry(folder + L"\\" + data.cFileName, {kSecure, kSecureNoOwner}, kShareAll);
+                OpenEntry(JoinPath(folder, data.cFileName), {kSecure, kSecureNoOwner}, kShareAll);
             BY_HANDLE_FILE_INFORMATION info{};
             if (file && ::GetFileInformationByHandle(file.get(), &info) && IsSingleRegularFile(info))
                 ApplyProtectedSecurity(file.get(), ProtectedKind::File);
