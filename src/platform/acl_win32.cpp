@@ -18,10 +18,6 @@ constexpr wchar_t kOwner[] = L"O:BA";
 constexpr wchar_t kTrustedInstaller[] =
     L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-struct LocalFreeDeleter {
-    void operator()(void* p) const noexcept { ::LocalFree(p); }
-};
-
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) noexcept
 {
     BYTE buffer[SECURITY_MAX_SID_SIZE];
@@ -32,26 +28,23 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) noexcept
 
 bool IsTrustedInstaller(PSID sid) noexcept
 {
-    PSID trustedInstaller = nullptr;
-    if (!::ConvertStringSidToSidW(kTrustedInstaller, &trustedInstaller)) return false;
-    const bool same = ::EqualSid(sid, trustedInstaller) != FALSE;
-    ::LocalFree(trustedInstaller);
-    return same;
+    UniqueLocal trustedInstaller;
+    if (!::ConvertStringSidToSidW(kTrustedInstaller, trustedInstaller.put())) return false;
+    return ::EqualSid(sid, trustedInstaller.get()) != FALSE;
 }
 
 bool IsProcessUser(PSID sid) noexcept
 {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     bool same = false;
     if (size > 0) {
         std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]);
-        if (buffer && ::GetTokenInformation(token, TokenUser, buffer.get(), size, &size))
+        if (buffer && ::GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size))
             same = ::EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid) != FALSE;
     }
-    ::CloseHandle(token);
     return same;
 }
 
@@ -63,16 +56,11 @@ ProtectedSecurity::ProtectedSecurity(ProtectedKind kind, bool owner) noexcept
     if (owner) ::lstrcatW(sddl, kOwner);
     ::lstrcatW(sddl, kind == ProtectedKind::Folder ? kFolderDacl : kFileDacl);
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
-                                                                &descriptor_, nullptr))
-        descriptor_ = nullptr;
+                                                                descriptor_.put(), nullptr))
+        descriptor_.reset();
     attributes_.nLength = sizeof attributes_;
-    attributes_.lpSecurityDescriptor = descriptor_;
+    attributes_.lpSecurityDescriptor = descriptor_.get();
     attributes_.bInheritHandle = FALSE;
-}
-
-ProtectedSecurity::~ProtectedSecurity()
-{
-    if (descriptor_) ::LocalFree(descriptor_);
 }
 
 bool ApplyProtectedSecurity(HANDLE object, ProtectedKind kind) noexcept
@@ -99,7 +87,7 @@ bool HasTrustedOwner(HANDLE object) noexcept
     if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                           nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return false;
-    const std::unique_ptr<void, LocalFreeDeleter> hold(descriptor);
+    const UniqueLocal hold(descriptor);
     return IsTrustedOwner(owner);
 }
 

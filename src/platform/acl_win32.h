@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "platform/handles_win32.h"
+
 enum class ProtectedKind { Folder, File };
 
 // A protected security descriptor ready for CreateDirectoryW or CreateFileW.
@@ -14,16 +16,13 @@ enum class ProtectedKind { Folder, File };
 class ProtectedSecurity {
 public:
     ProtectedSecurity(ProtectedKind kind, bool owner) noexcept;
-    ~ProtectedSecurity();
-    ProtectedSecurity(const ProtectedSecurity&) = delete;
-    ProtectedSecurity& operator=(const ProtectedSecurity&) = delete;
 
-    explicit operator bool() const noexcept { return descriptor_ != nullptr; }
+    explicit operator bool() const noexcept { return static_cast<bool>(descriptor_); }
     SECURITY_ATTRIBUTES* Attributes() noexcept { return descriptor_ ? &attributes_ : nullptr; }
-    PSECURITY_DESCRIPTOR Descriptor() const noexcept { return descriptor_; }
+    PSECURITY_DESCRIPTOR Descriptor() const noexcept { return descriptor_.get(); }
 
 private:
-    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    UniqueLocal descriptor_;  // move-only, so this is neither copied nor moved
     SECURITY_ATTRIBUTES attributes_{};
 };
 

@@ -77,6 +77,11 @@ using UniqueHandle = Unique<HANDLE, CloseHandleValue>;
 // A handle whose "none" is INVALID_HANDLE_VALUE (files, snapshots).
 using UniqueFile = Unique<HANDLE, CloseHandleValue, InvalidOrZeroIsNone>;
 
+// Memory the system allocated with LocalAlloc for the caller (security
+// descriptors, SIDs, message texts), freed with LocalFree.
+inline void LocalFreeValue(HLOCAL memory) noexcept { ::LocalFree(memory); }
+using UniqueLocal = Unique<HLOCAL, LocalFreeValue>;
+
 // A PIDL or other shell allocation freed with CoTaskMemFree.
 template <typename T>
 using UniqueCoTaskMem = Unique<T*, [](T* p) noexcept { ::CoTaskMemFree(p); }>;

@@ -132,17 +132,17 @@ std::string NetworkErrorText(DWORD error)
 
 std::string SystemErrorText(DWORD error)
 {
-    wchar_t* text = nullptr;
+    UniqueLocal buffer;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                        FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+                                   nullptr, error, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0, nullptr);
+    const auto* text = static_cast<const wchar_t*>(buffer.get());
     std::string out;
     if (n && text) {
         out = WideToUtf8(std::wstring_view(text, n));
         while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
             out.pop_back();
     }
-    if (text) LocalFree(text);
     return out + Printf("（错误 %lu）", static_cast<unsigned long>(error));
 }
 
