@@ -2,6 +2,7 @@
 # The test command: prerequisites, the three builds, then every suite.
 #
 #   unit tests             native preset (host g++, doctest, fakes)
+#   include rule           scripts/check_includes.py: includes in src/ point down
 #   Windows-side tests     x86_64 build under wine64: ctest -L 'win|wget'
 #   end to end, WoW64      i686 build (the shipped one) as a 32-bit program:
 #                          every scenario with Debian's wine32; without it only
@@ -84,6 +85,7 @@ for preset in native win64 win32; do
     bash -c 'cmake --preset "$0" && cmake --build --preset "$0" -j2' "$preset" || broken[$preset]=1
 done
 step "unit tests (native)" native 300 ctest --preset native
+step "include rule of src/" "" 60 python3 scripts/check_includes.py --graph
 step "Windows-side tests (x86_64)" win64 600 ctest --preset win64 -L '^(win|wget)$' -j "$jobs" $retry
 step "end to end (i686, WoW64)" win32 2400 ctest --preset win32 -L '^e2e$' $retry
 step "end to end (x86_64)" win64 600 ctest --preset win64 -L '^e2e$' -R '^e2e[.](startup|dpi|wow64|install|checks)$' $retry

@@ -10,8 +10,7 @@
 // this process) and the delays of the clicks posted during it. Then waits for
 // a line on its input before it ends, so that the caller can read its own
 // figures of the process while it still lives.
-#include "setup/runner.h"
-#include "wizard/ui.h"
+#include "platform/runner.h"
 
 #include <windows.h>
 
@@ -108,7 +107,7 @@ int wmain(int argc, wchar_t** argv)
     std::fflush(stdout);
     const int64_t cpuBefore = CpuTicks100ns();
     gWaitStart = Counter();
-    RunAndWait(commandLine);
+    RunAndWait(commandLine, PumpEvents);
     const int64_t wall = Counter() - gWaitStart;
     const int64_t cpu = CpuTicks100ns() - cpuBefore;
     gWaitStart = 0;

@@ -6,7 +6,6 @@
 #include "platform/pump_wait_win32.h"
 #include "platform/text_win32.h"
 #include "platform/winhttp_session_win32.h"
-#include "wizard/ui.h"
 
 #include <winhttp.h>
 
@@ -208,7 +207,7 @@ std::string HttpGet(const std::string& url) noexcept
     }
 }
 
-int64_t GetRemoteFileSize(const std::string& url) noexcept
+int64_t GetRemoteFileSize(const std::string& url, EventPump pump) noexcept
 {
     HeadJob* job = nullptr;
     try {
@@ -230,7 +229,7 @@ int64_t GetRemoteFileSize(const std::string& url) noexcept
         return size;
     }
     int64_t size = 0;
-    if (WaitPumpingEvents(thread.get(), PumpEvents)) size = job->size;
+    if (WaitPumpingEvents(thread.get(), pump)) size = job->size;
     Release(job);
     return size;
 }

@@ -5,8 +5,7 @@
 
 #include <windows.h>
 
-// Dispatches every pending message of the thread and returns.
-using EventPump = void (*)() noexcept;
+#include "platform/event_pump.h"
 
 // Waits until handle becomes signalled, running pump whenever a message
 // arrives and at least every 10 ms. True when it was signalled; false when

@@ -1,6 +1,6 @@
 // The four editions the installer offers, in the order of the edition box:
-// what the box shows, the code the installer state keeps, and the keys the
-// download-address service is asked with.
+// what the box shows, the edition's code, and the keys the download-address
+// service is asked with. The installer state holds the chosen row itself.
 #pragma once
 
 #include <iterator>
@@ -8,7 +8,7 @@
 
 struct Edition {
     const char* item;     // the edition box's text
-    const char* code;     // InstallState::SqlVersionCode
+    const char* code;     // the edition's code ("2012x64")
     const char* version;  // the service's "version" key
     int x64;              // the service's "x64" flag: 1 for a 64-bit edition
 };
@@ -22,8 +22,3 @@ inline constexpr Edition kEditions[] = {
 inline constexpr int kEditionCount = static_cast<int>(std::size(kEditions));
 // The page opens on 2012 64-bit, whatever the bitness of Windows.
 inline constexpr int kDefaultEdition = 3;
-
-// The edition whose code this is, compared exactly; for any other text an
-// edition with empty texts and x64 0, so the service is asked with an empty
-// version.
-const Edition& EditionByCode(const std::string& code);

@@ -149,7 +149,7 @@ void Main::Form_Load(const std::string& programDir)
     for (Control* bar : {&Step1_Img, &Step2_Img, &Step3_Img, &Step4_Img}) bar->picture = Image_Wait.picture;
     state.ProgramDir = programDir;
     state.QuietSwitch = "/Q";
-    state.SqlVersionCode = kEditions[kDefaultEdition].code;
+    state.ChosenEdition = &kEditions[kDefaultEdition];
     state.InstanceName = "MSSQLSERVER";
     state.SaPassword = GenerateRandomPassword(20);
     // Without the system's random generator there is no password that can

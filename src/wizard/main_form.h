@@ -11,6 +11,7 @@
 
 #include "platform/fs.h"
 #include "wizard/control_ids.h"
+#include "wizard/editions.h"
 
 struct Rgb {
     uint8_t r = 0, g = 0, b = 0;
@@ -72,7 +73,9 @@ struct Timer {
 struct InstallState {
     std::string ProgramDir;
     std::string QuietSwitch;
-    std::string SqlVersionCode;
+    // The chosen edition, a row of kEditions: its box text, its code and
+    // the keys the download-address service is asked with.
+    const Edition* ChosenEdition = &kEditions[kDefaultEdition];
     std::string InstanceName;
     std::string SaPassword;
     std::string InstallDir;
@@ -137,6 +140,7 @@ private:
     HeldFile package_;
 
     std::vector<Control*> settingsPage();
+    // The package's full path: the one place it is joined.
     std::string packagePath() const;
     [[noreturn]] void failAndEnd(const std::string& message);
 };

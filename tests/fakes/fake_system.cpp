@@ -8,16 +8,16 @@
 #include "download/signature.h"
 #include "envcheck/tcp.h"
 #include "envcheck/version.h"
+#include "platform/clock.h"
 #include "platform/fs.h"
+#include "platform/program_dir.h"
 #include "platform/random.h"
+#include "platform/runner.h"
 #include "platform/service.h"
 #include "platform/strings.h"
 #include "settings/browse.h"
 #include "setup/notes.h"
-#include "setup/runner.h"
 #include "setup/verify.h"
-#include "platform/clock.h"
-#include "platform/program_dir.h"
 #include "wizard/ui.h"
 
 FakeSystem fake;
@@ -151,7 +151,7 @@ std::string HttpGet(const std::string& url) noexcept
     const auto it = fake.httpBodies.find(url);
     return it == fake.httpBodies.end() ? std::string() : it->second;
 }
-int64_t GetRemoteFileSize(const std::string& url) noexcept
+int64_t GetRemoteFileSize(const std::string& url, EventPump) noexcept
 {
     fake.log.push_back("head:" + url);
     const auto it = fake.remoteSizes.find(url);
@@ -179,12 +179,12 @@ bool VerifyPackageSignature(const HeldFile& file, const std::string& path,
     fake.log.push_back("verify:" + path + "|" + publisher);
     return fake.signatureValid;
 }
-void RunAndWait(const std::string& commandLine) noexcept
+void RunAndWait(const std::string& commandLine, EventPump) noexcept
 {
     fake.log.push_back("run:" + commandLine);
     if (fake.onRun) fake.onRun(commandLine);
 }
-void RunBatchAndWait(const std::string& batchFile) noexcept
+void RunBatchAndWait(const std::string& batchFile, EventPump) noexcept
 {
     fake.log.push_back("run-batch:" + batchFile);
     if (fake.onRun) fake.onRun(batchFile);

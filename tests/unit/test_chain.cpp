@@ -73,7 +73,7 @@ TEST_CASE("a whole installation, start to success")
         "run-batch:D:\\Apps\\Stackhold\\fx35.bat",
         "release:D:\\Apps\\Stackhold\\fx35.bat",
         "delete:D:\\Apps\\Stackhold\\fx35.bat",
-        "run:" + SetupCommandLine(form.state),
+        "run:" + SetupCommandLine({package, "/Q", "MSSQLSERVER", "E:\\DB", password}),
         "release:" + package,
         "connect",
         "topmost",
@@ -82,9 +82,9 @@ TEST_CASE("a whole installation, start to success")
         "notepad:C:\\Users\\Operator\\Desktop\\SQL Server安装说明.txt",
     };
     CHECK(fake.log == expected);
-    CHECK(form.state.SqlVersionCode == "2012x86");
+    CHECK(std::string(form.state.ChosenEdition->code) == "2012x86");
     CHECK(form.state.InstallDir == "E:\\DB");
-    CHECK(SetupCommandLine(form.state).find("/SAPWD=\"" + password + "\"") != std::string::npos);
+    CHECK(fake.Entries("run:").back().find("/SAPWD=\"" + password + "\"") != std::string::npos);
 
     // The indicator while each outside program ran: the tool, DISM, setup.
     REQUIRE(duringRuns.size() == 3);

@@ -37,19 +37,26 @@ void ReadyForDownload(Main& form)
 
 }  // namespace
 
-TEST_CASE("service address for every edition code")
+TEST_CASE("service address for every edition")
 {
     struct Case {
+        int row;
         const char* code;
         const char* version;
         int x64;
     };
-    const Case cases[] = {{"2008x86", "2008", 0}, {"2008x64", "2008", 1}, {"2012x86", "2012", 0},
-                          {"2012x64", "2012", 1}, {"2012X64", "", 0},     {"", "", 0}};
+    const Case cases[] = {
+        {0, "2008x86", "2008", 0}, {1, "2008x64", "2008", 1}, {2, "2012x86", "2012", 0}, {3, "2012x64", "2012", 1}};
     for (const Case& c : cases) {
-        const Edition& edition = EditionByCode(c.code);
-        CHECK(std::string(edition.version) == c.version);
-        CHECK(edition.x64 == c.x64);
+        CAPTURE(c.code);
+        Main form;
+        ReadyForDownload(form);
+        form.state.ChosenEdition = &kEditions[c.row];
+        CHECK(std::string(form.state.ChosenEdition->code) == c.code);
+        CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);  // only the first request matters here
+        REQUIRE(!fake.log.empty());
+        CHECK(fake.log.front() == "http:" + ServiceUrl(c.version, c.x64));
+        CHECK(form.About2.text == std::string("数据库版本：") + kEditions[c.row].item);
     }
     CHECK(ServiceAddress("h.example:8443", "2012", 1) == "https://h.example:8443/api/sqlserver.asp?version=2012&x64=1");
     CHECK(ServiceAddress("h", "", 0) == "https://h/api/sqlserver.asp?version=&x64=0");

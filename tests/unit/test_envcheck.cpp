@@ -1,10 +1,11 @@
 #include <doctest/doctest.h>
 
-#include "envcheck/netfx.h"
 #include "envcheck/tcp.h"
 #include "envcheck/version.h"
 #include "helpers.h"
 #include "platform/fs.h"
+#include "setup/netfx.h"
+#include "wizard/ui.h"
 
 namespace {
 
@@ -177,7 +178,7 @@ TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run as the ba
     fake.onRun = [&](const std::string&) {
         batchThereDuringRun = fake.fileSizes.count("C:\\Program Files\\Corvane\\fx35.bat") > 0;
     };
-    CHECK(EnableNetFx35("C:\\Program Files\\Corvane"));
+    CHECK(EnableNetFx35("C:\\Program Files\\Corvane", PumpEvents));
     CHECK(batchThereDuringRun);
     CHECK(fake.written["C:\\Program Files\\Corvane\\fx35.bat"] == "ansi:" + withServer);
     const std::vector<std::string> expected = {
@@ -215,7 +216,7 @@ TEST_CASE(".NET 3.5: a batch file that cannot be made fresh is never run")
         }
         if (c.undeletable) fake.undeletable.insert(batch);
         if (c.writeFails) fake.failingWrites.insert(batch);
-        CHECK(EnableNetFx35("C:\\Tools") == c.runs);
+        CHECK(EnableNetFx35("C:\\Tools", PumpEvents) == c.runs);
         CHECK(fake.Entries("run-batch:").size() == (c.runs ? 1u : 0u));
         CHECK(fake.Entries("run:").empty());
         if (c.runs) CHECK(fake.written[batch] == "ansi:" + NetFx35CommandLine("6.1"));

@@ -146,24 +146,24 @@ TEST_CASE("free space of the chosen drive: 5119 refused with the drive as typed,
     CHECK(fake.Entries("msg:")[0] != "msg:d盘剩余空间必须大于5G，请重新选择。");
 }
 
-TEST_CASE("edition codes by position; no selection keeps the code")
+TEST_CASE("edition rows by position; no selection keeps the edition")
 {
     const char* codes[] = {"2008x86", "2008x64", "2012x86", "2012x64"};
     for (int i = 0; i < 4; ++i) {
         Main form;
         PageOpen(form);
         form.Step2_Version.listIndex = i;
-        form.Step2_Path.text = "\\refused";  // the code is written even by a refused attempt
+        form.Step2_Path.text = "\\refused";  // the edition is taken even by a refused attempt
         form.Step2_Submit_Click();
-        CHECK(form.state.SqlVersionCode == codes[i]);
+        CHECK(std::string(form.state.ChosenEdition->code) == codes[i]);
     }
     Main form;
     PageOpen(form);
-    form.state.SqlVersionCode = "2008x64";
+    form.state.ChosenEdition = &kEditions[1];
     form.Step2_Version.listIndex = -1;
     form.Step2_Path.text = "\\refused";
     form.Step2_Submit_Click();
-    CHECK(form.state.SqlVersionCode == "2008x64");
+    CHECK(std::string(form.state.ChosenEdition->code) == "2008x64");
 }
 
 TEST_CASE("an accepted submission shows step 2 done and hides the page before step 3")

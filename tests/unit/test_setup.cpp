@@ -12,16 +12,9 @@ const std::string kTail =
     "/SQLSYSADMINACCOUNTS=\"BUILTIN\\ADMINISTRATORS\" /ENABLERANU=1 /AGTSVCACCOUNT=\"NT AUTHORITY\\SYSTEM\" "
     "/TCPENABLED=1 /ERRORREPORTING=1 /IACCEPTSQLSERVERLICENSETERMS";
 
-InstallState StateFor(const std::string& packageDir, const std::string& installDir)
+SetupRequest RequestFor(const std::string& packageDir, const std::string& installDir)
 {
-    InstallState s;
-    s.QuietSwitch = "/Q";
-    s.InstanceName = "MSSQLSERVER";
-    s.PackageDir = packageDir;
-    s.PackageFileName = "SQLEXPR_x64_CHS.exe";
-    s.InstallDir = installDir;
-    s.SaPassword = "Ab3defGh4kmnpq2rst5u";
-    return s;
+    return {packageDir + "\\SQLEXPR_x64_CHS.exe", "/Q", "MSSQLSERVER", installDir, "Ab3defGh4kmnpq2rst5u"};
 }
 
 // A form that has reached step 4 with a downloaded package.
@@ -43,13 +36,13 @@ void AtStep4(Main& form)
 
 TEST_CASE("the setup command line, byte for byte")
 {
-    CHECK(SetupCommandLine(StateFor("C:\\Tools\\packages", "C:\\Tools\\SQL Server")) ==
+    CHECK(SetupCommandLine(RequestFor("C:\\Tools\\packages", "C:\\Tools\\SQL Server")) ==
           "\"C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe\" /Q /ACTION=Install /FEATURES=SQL,Tools "
           "/INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR=\"C:\\Tools\\SQL Server\"" + kTail);
-    CHECK(SetupCommandLine(StateFor("C:\\Program Files\\Corvane\\packages", "E:\\My Data\\SQL Server")) ==
+    CHECK(SetupCommandLine(RequestFor("C:\\Program Files\\Corvane\\packages", "E:\\My Data\\SQL Server")) ==
           "\"C:\\Program Files\\Corvane\\packages\\SQLEXPR_x64_CHS.exe\" /Q /ACTION=Install /FEATURES=SQL,Tools "
           "/INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR=\"E:\\My Data\\SQL Server\"" + kTail);
-    CHECK(SetupCommandLine(StateFor("C:\\packages", "D:")) ==
+    CHECK(SetupCommandLine(RequestFor("C:\\packages", "D:")) ==
           "\"C:\\packages\\SQLEXPR_x64_CHS.exe\" /Q /ACTION=Install /FEATURES=SQL,Tools "
           "/INSTANCENAME=MSSQLSERVER /INSTALLSQLDATADIR=\"D:\"" + kTail);
 }
@@ -74,7 +67,8 @@ TEST_CASE("Install: texts, step 4 set before .NET, setup run, then step 5 whatev
     const auto runs = fake.Entries("run");
     REQUIRE(runs.size() == 2);
     CHECK(runs[0] == "run-batch:C:\\Tools\\fx35.bat");
-    CHECK(runs[1] == "run:" + SetupCommandLine(form.state));
+    CHECK(runs[1] == "run:" + SetupCommandLine({"C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe", "/Q", "MSSQLSERVER",
+                                                  "D:\\Data\\SQL Server", "Ab3defGh4kmnpq2rst5u"}));
     CHECK(fake.Logged("connect"));
 }
 

@@ -24,7 +24,7 @@ TEST_CASE("Form_Load fills the installer state from the program directory")
         form.Form_Load(c.programDir);
         CAPTURE(c.programDir);
         CHECK(form.state.QuietSwitch == "/Q");
-        CHECK(form.state.SqlVersionCode == "2012x64");
+        CHECK(std::string(form.state.ChosenEdition->code) == "2012x64");
         CHECK(form.state.InstanceName == "MSSQLSERVER");
         CHECK(form.state.SaPassword.size() == 20);
         CHECK(form.state.InstallDir == c.installDir);

@@ -6,7 +6,7 @@ set(dl_here ${CMAKE_CURRENT_LIST_DIR})
 set(dl_pumping ${dl_src}/platform/pump_wait_win32.cpp ${dl_here}/test_pump.cpp)
 
 stackhold_win_test(runner
-  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/setup/runner_win32.cpp ${dl_pumping}
+  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/platform/runner_win32.cpp ${dl_pumping}
           ${dl_src}/platform/wow64_win32.cpp
           ${dl_src}/platform/text_win32.cpp
   TIMEOUT 120)

@@ -6,6 +6,7 @@
 
 #include "download/http.h"
 #include "win_test_util.h"
+#include "wizard/ui.h"
 
 #include <cstdlib>
 
@@ -128,7 +129,7 @@ TEST_CASE("GetRemoteFileSize reads Content-Length as a 64-bit number")
     };
     for (const Case& c : cases) {
         CAPTURE(c.url);
-        CHECK(GetRemoteFileSize(c.url) == c.size);
+        CHECK(GetRemoteFileSize(c.url, PumpEvents) == c.size);
     }
 }
 
@@ -138,7 +139,7 @@ TEST_CASE("GetRemoteFileSize keeps the window's events flowing while it waits")
     REQUIRE(window.ok());
     Stopwatch clock;
     // The server takes 1.5 s before it answers.
-    CHECK(GetRemoteFileSize(Url("STACKHOLD_TEST_FAULTS", "/slowhead")) == 4242);
+    CHECK(GetRemoteFileSize(Url("STACKHOLD_TEST_FAULTS", "/slowhead"), PumpEvents) == 4242);
     CHECK(clock.Seconds() >= 1.4);
     CHECK(window.ticks() >= 5);
 }

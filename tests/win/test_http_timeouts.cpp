@@ -6,6 +6,7 @@
 
 #include "download/http.h"
 #include "win_test_util.h"
+#include "wizard/ui.h"
 
 using namespace wintest;
 
@@ -38,7 +39,7 @@ TEST_CASE("GetRemoteFileSize on a silent server ends after the receive limit")
     TickingWindow window(100);
     REQUIRE(window.ok());
     Stopwatch clock;
-    CHECK(GetRemoteFileSize(FaultUrl("/silent")) == 0);
+    CHECK(GetRemoteFileSize(FaultUrl("/silent"), PumpEvents) == 0);
     const double seconds = clock.Seconds();
     CHECK(seconds >= 25.0);
     CHECK(seconds < 60.0);

@@ -21,10 +21,11 @@
 #include <cstring>
 #include <string>
 
-#include "envcheck/netfx.h"
 #include "platform/acl_win32.h"
 #include "platform/fs.h"
+#include "setup/netfx.h"
 #include "win_test_util.h"
+#include "wizard/ui.h"
 
 using namespace wintest;
 
@@ -513,7 +514,7 @@ TEST_CASE("a planted read-only fx35.bat is replaced and its commands never run")
     REQUIRE(WriteBytes(batch, "@echo planted>\"" + WideToUtf8(planted) + "\"\r\n"));
     REQUIRE(::SetFileAttributesW(batch.c_str(), FILE_ATTRIBUTE_READONLY));
 
-    CHECK(EnableNetFx35(WideToUtf8(dir.path())));
+    CHECK(EnableNetFx35(WideToUtf8(dir.path()), PumpEvents));
     CHECK_FALSE(IsFile(planted));
     CHECK_FALSE(IsFile(batch));
 
@@ -523,7 +524,7 @@ TEST_CASE("a planted read-only fx35.bat is replaced and its commands never run")
         const HANDLE lock = ::CreateFileW(batch.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
                                           nullptr);
         REQUIRE(lock != INVALID_HANDLE_VALUE);
-        CHECK_FALSE(EnableNetFx35(WideToUtf8(dir.path())));
+        CHECK_FALSE(EnableNetFx35(WideToUtf8(dir.path()), PumpEvents));
         ::CloseHandle(lock);
         CHECK_FALSE(IsFile(planted));
     }

@@ -10,7 +10,6 @@
 
 #include "setup/setup_command.h"
 #include "win/setup_test_util.h"
-#include "wizard/main_form.h"
 
 using namespace setup_test;
 using namespace wintest;
@@ -123,22 +122,17 @@ TEST_CASE("the stand-in setup accepts the command line the installer builds")
     InstanceCleanup cleanup;
     Scratch scratch;
     REQUIRE(scratch.ok());
-    InstallState state;
-    state.PackageDir = "C:\\Program Files\\工具\\packages";
-    state.PackageFileName = "SQLEXPR_x86_CHS.exe";
-    state.QuietSwitch = "/Q";
-    state.InstanceName = "MSSQLSERVER";
-    state.InstallDir = WideToUtf8(scratch / L"Program Files\\SQL Server");
-    state.SaPassword = "k7#Qm2@xW9!pL4$zR8&e";
-    const std::wstring line = Utf8ToWide(SetupCommandLine(state));
+    const SetupRequest request{"C:\\Program Files\\工具\\packages\\SQLEXPR_x86_CHS.exe", "/Q", "MSSQLSERVER",
+                               WideToUtf8(scratch / L"Program Files\\SQL Server"), "k7#Qm2@xW9!pL4$zR8&e"};
+    const std::wstring line = Utf8ToWide(SetupCommandLine(request));
 
     const SetupRun run = RunSetup(scratch, line);
     CHECK(run.result.exitCode == 0);
     REQUIRE(!run.record.empty());
-    CHECK(run.record.front() == "commandline: " + SetupCommandLine(state));
+    CHECK(run.record.front() == "commandline: " + SetupCommandLine(request));
     CHECK(run.record.back() == "result: installed");
-    CHECK(IsFolder(Utf8ToWide(state.InstallDir)));
-    CHECK(ReadBytes(kMarkerPath) == state.SaPassword);
+    CHECK(IsFolder(Utf8ToWide(request.directory)));
+    CHECK(ReadBytes(kMarkerPath) == request.password);
     CHECK(ServiceRegistered());
 }
 

@@ -44,7 +44,7 @@ std::string Main::WriteInstallationNotes()
     const std::string desktop = GetDesktopFolder();
     if (desktop.empty()) return {};
     const std::string path = JoinPath(desktop, kNotesFileName);
-    const std::string text = ComposeInstallationNotes({Step2_Version.Text(), state.InstanceName, state.SaPassword,
+    const std::string text = ComposeInstallationNotes({state.ChosenEdition->item, state.InstanceName, state.SaPassword,
                                                        state.InstallDir, STACKHOLD_SITE_URL, LocalDateTimeText()});
     // The notes are ANSI as every file this program writes; where the
     // system code page cannot hold their Chinese, ANSI would turn it into

@@ -1,4 +1,4 @@
-#include "setup/runner.h"
+#include "platform/runner.h"
 
 #include "platform/handles_win32.h"
 #include "platform/paths_win32.h"
@@ -6,7 +6,6 @@
 #include "platform/strings.h"
 #include "platform/text_win32.h"
 #include "platform/wow64.h"
-#include "wizard/ui.h"
 
 #include <string>
 
@@ -131,7 +130,7 @@ UniqueHandle StartHidden(const StartPlan& plan)
 
 // Starts the plan, with the WOW64 redirection switched off for the creation
 // alone when asked, then waits for its end.
-void StartAndWait(const StartPlan& plan, bool redirectionOff)
+void StartAndWait(const StartPlan& plan, bool redirectionOff, EventPump pump)
 {
     if (gWaiting) return;
     WaitingFlag waiting;
@@ -143,31 +142,31 @@ void StartAndWait(const StartPlan& plan, bool redirectionOff)
         process = StartHidden(plan);
     }
     if (!process) {
-        PumpEvents();
+        pump();
         return;
     }
     // The end is the handle becoming signalled: an exit code of 259
     // (STILL_ACTIVE) is never mistaken for a running process.
-    WaitPumpingEvents(process.get(), PumpEvents);
+    WaitPumpingEvents(process.get(), pump);
 }
 
 }  // namespace
 
-void RunAndWait(const std::string& commandLine) noexcept
+void RunAndWait(const std::string& commandLine, EventPump pump) noexcept
 {
     try {
-        StartAndWait(PlanProgram(Utf8ToWide(commandLine)), false);
+        StartAndWait(PlanProgram(Utf8ToWide(commandLine)), false, pump);
     } catch (...) {
         // Out of memory while building the command line: nothing was started.
     }
 }
 
-void RunBatchAndWait(const std::string& batchFile) noexcept
+void RunBatchAndWait(const std::string& batchFile, EventPump pump) noexcept
 {
     try {
         // The 64-bit interpreter on 64-bit Windows, so that the DISM it runs
         // services the 64-bit system.
-        StartAndWait(PlanBatch(Utf8ToWide(batchFile)), true);
+        StartAndWait(PlanBatch(Utf8ToWide(batchFile)), true, pump);
     } catch (...) {
         // Out of memory while building the command line: nothing was started.
     }

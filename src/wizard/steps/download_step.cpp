@@ -6,7 +6,7 @@
 #include "download/signature.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
-#include "setup/runner.h"
+#include "platform/runner.h"
 #include "stackhold_config.h"
 #include "wizard/editions.h"
 #include "wizard/main_form.h"
@@ -21,18 +21,18 @@ void Main::DownLoadSQLFile()
 {
     Step3_Img.picture = Image_OK.picture;
     About1.text = "正在下载文件";
-    About2.text = "数据库版本：" + Step2_Version.Text();
+    About2.text = std::string("数据库版本：") + state.ChosenEdition->item;
     state.CurrentStep = 3;
     RefreshWindow();
 
-    const Edition& edition = EditionByCode(state.SqlVersionCode);
+    const Edition& edition = *state.ChosenEdition;
     const std::string address = QueryDownloadAddress(edition.version, edition.x64);
     if (!IsUsablePackageAddress(address)) failAndEnd(kAddressFailed);
     state.PackageFileName = PackageFileNameFrom(address);
     // The name comes from the network: it must name a file inside the
     // package directory, nothing above or beside it.
     if (!IsUsablePackageFileName(state.PackageFileName)) failAndEnd(kAddressFailed);
-    state.RemotePackageSize = GetRemoteFileSize(address);
+    state.RemotePackageSize = GetRemoteFileSize(address, PumpEvents);
 
     // The tool writes the package and setup later runs it as administrator:
     // the folder must be out of other users' reach before the tool starts.
@@ -40,7 +40,7 @@ void Main::DownLoadSQLFile()
     if (!packageFolder_) failAndEnd(kPackageWrong);
     if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) {
         Timer2.enabled = true;
-        RunAndWait(WgetCommandLine(state.ProgramDir, state.PackageDir, address));
+        RunAndWait(WgetCommandLine(state.ProgramDir, state.PackageDir, address), PumpEvents);
         Timer2.enabled = false;
         ClearTaskbarProgress();
     }
@@ -95,7 +95,7 @@ void Main::Timer2_Timer()
         About1.text = PercentText(currentSize, state.RemotePackageSize);
         SetTaskbarProgress(currentSize, state.RemotePackageSize);
     }
-    About2.text = "版本：" + Step2_Version.Text() + "，文件大小：" + SizeMegabytesText(state.RemotePackageSize) +
+    About2.text = std::string("版本：") + state.ChosenEdition->item + "，文件大小：" + SizeMegabytesText(state.RemotePackageSize) +
                   "M，下载速度：" + SpeedText(speed);
     state.LastSampleSize = currentSize;
     state.LastSampleTime = now;

@@ -1,9 +1,9 @@
-#include "envcheck/netfx.h"
+#include "setup/netfx.h"
 
 #include "envcheck/version.h"
 #include "platform/fs.h"
+#include "platform/runner.h"
 #include "platform/strings.h"
-#include "setup/runner.h"
 
 std::string NetFx35CommandLine(const std::string& windowsVersion)
 {
@@ -17,7 +17,7 @@ std::string NetFx35CommandLine(const std::string& windowsVersion)
            "/FeatureName:IIS-ApplicationDevelopment";
 }
 
-bool EnableNetFx35(const std::string& programDir)
+bool EnableNetFx35(const std::string& programDir, EventPump pump)
 {
     const std::string batchFile = JoinPath(programDir, "fx35.bat");
     // The batch file runs as administrator from a folder other users may
@@ -31,7 +31,7 @@ bool EnableNetFx35(const std::string& programDir)
     // Through the 64-bit command interpreter on 64-bit Windows: a 32-bit
     // installer would otherwise reach the 32-bit system folder, where DISM
     // cannot service the 64-bit system.
-    RunBatchAndWait(batchFile);
+    RunBatchAndWait(batchFile, pump);
     batch.reset();
     DeleteFileIfExists(batchFile);
     return true;

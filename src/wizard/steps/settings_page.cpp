@@ -28,9 +28,9 @@ void Main::Step2_Select_Click()
 
 void Main::Step2_Submit_Click()
 {
-    // With no item selected the code keeps its value.
+    // With no item selected the edition stays as it was.
     const int selected = Step2_Version.listIndex;
-    if (selected >= 0 && selected < kEditionCount) state.SqlVersionCode = kEditions[selected].code;
+    if (selected >= 0 && selected < kEditionCount) state.ChosenEdition = &kEditions[selected];
     state.InstallDir = Step2_Path.text;
     if (!Contains(state.InstallDir, ":")) return ShowMessage(kDirectoryRefused);
     state.InstallDir = NormaliseInstallDir(state.InstallDir);

@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "platform/event_pump.h"
+
 // Starts the program the command line names, hidden, and returns when its
-// process has ended, dispatching the window's events meanwhile; returns at
+// process has ended, running the caller's event pump meanwhile; returns at
 // once when nothing can be started. The program itself is started, never
 // through the command interpreter: a batch file named here (".bat", ".cmd")
 // starts nothing. One wait at a time.
-void RunAndWait(const std::string& commandLine) noexcept;
+void RunAndWait(const std::string& commandLine, EventPump pump) noexcept;
 
 // Runs the batch file (a full path, no arguments) hidden through the system
 // folder's command interpreter and returns when it has ended, like
@@ -15,4 +17,4 @@ void RunAndWait(const std::string& commandLine) noexcept;
 // interpreter: the WOW64 file-system redirection is off only while the
 // process is created and on again before the wait begins, so the window's
 // handlers that run during the wait see the system folder as usual.
-void RunBatchAndWait(const std::string& batchFile) noexcept;
+void RunBatchAndWait(const std::string& batchFile, EventPump pump) noexcept;

@@ -1,7 +1,7 @@
 // Step 4: .NET Framework 3.5, then the unattended SQL Server setup. Its
 // outcome is judged by step 5 alone.
-#include "envcheck/netfx.h"
-#include "setup/runner.h"
+#include "platform/runner.h"
+#include "setup/netfx.h"
 #include "setup/setup_command.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
@@ -10,12 +10,13 @@ void Main::Install()
 {
     Step4_Img.picture = Image_OK.picture;
     About1.text = "正在安装数据库";
-    About2.text = "版本：" + Step2_Version.Text() + "，安装目录：" + Step2_Path.text;
+    About2.text = std::string("版本：") + state.ChosenEdition->item + "，安装目录：" + Step2_Path.text;
     state.CurrentStep = 4;
     RefreshWindow();
 
-    EnableNetFx35(state.ProgramDir);
-    RunAndWait(SetupCommandLine(state));
+    EnableNetFx35(state.ProgramDir, PumpEvents);
+    RunAndWait(SetupCommandLine({packagePath(), state.QuietSwitch, state.InstanceName, state.InstallDir, state.SaPassword}),
+               PumpEvents);
     // Setup was started from the verified package: it may go now.
     package_.reset();
 
