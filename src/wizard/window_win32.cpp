@@ -87,8 +87,7 @@ void RunSubmitHandler(MainWindow& w) noexcept
         w.form->Step2_Submit_Click();
     } catch (...) {
         const Main& form = *w.form;
-        const bool verified = form.state.CurrentStep == 5 && form.Step5_Name.color == kStepDone;
-        if (form.state.CurrentStep >= 3 && !verified) EndAfterStepFault();
+        if (form.state.CurrentStep >= 3 && !form.state.Verified) EndAfterStepFault();
     }
     SyncWindow();
 }
