@@ -18,6 +18,7 @@
 #include "wizard/editions.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
+#include "wizard/window_state_win32.h"
 #include "wizard/window_win32.h"
 
 namespace {
@@ -78,6 +79,7 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds)
 // A window for one test; the start-up timer is off unless asked for.
 struct OpenWindow {
     Main form;
+    MainWindow window{form};  // a fresh window object for each test
     HWND hwnd = nullptr;
 
     explicit OpenWindow(bool startTimer = false)
@@ -86,16 +88,13 @@ struct OpenWindow {
         form.Timer1.enabled = startTimer;
         for (Control* bar : {&form.Step1_Img, &form.Step2_Img, &form.Step3_Img, &form.Step4_Img})
             bar->picture = Picture::GreyBar;
-        REQUIRE(CreateMainWindow(form));
+        REQUIRE(CreateMainWindow(window));
         hwnd = MainWindowHandle();
-        ShowMainWindow(SW_SHOWNORMAL);
+        REQUIRE(hwnd == window.hwnd);
+        ShowMainWindow(window, SW_SHOWNORMAL);
         PumpEvents();
     }
-    ~OpenWindow()
-    {
-        DestroyMainWindow();
-        Handlers().Reset();
-    }
+    ~OpenWindow() { Handlers().Reset(); }  // the window goes with its object
     HWND Child(int id) const { return ::GetDlgItem(hwnd, id); }
     void ShowSettingsPage()
     {
