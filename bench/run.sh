@@ -41,7 +41,7 @@ build() {
 echo "bench: building (log in $log)"
 build cmake --preset win64 -S "$root" -B "$out/win64"
 # The whole run needs the end-to-end driver and every stand-in program.
-fixtures=$(sed -nE 's/^\s*add_(executable|library)\(([A-Za-z0-9_]+).*/\2/p' "$root"/tests/fixtures/*/CMakeLists.txt)
+fixtures=$(sed -nE 's/^\s*(add_executable|add_library|stackhold_win_executable)\(([A-Za-z0-9_]+).*/\2/p' "$root"/tests/fixtures/*/CMakeLists.txt)
 # shellcheck disable=SC2086
 build cmake --build "$out/win64" --target Stackhold wget e2e_driver $fixtures -j"$jobs"
 build cmake -S "$here" -B "$out/tools" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"
