@@ -13,7 +13,7 @@ add_dependencies(runner childprog)
 # the download tool of whatever other test runs there at the same time.
 stackhold_win_test(kill_process
   SOURCES ${dl_here}/test_kill.cpp
-  WRAPPER python3 ${dl_here}/kill_prefix.py
+  WRAPPER python3 ${dl_here}/private_prefix.py
   TIMEOUT 150)
 add_dependencies(kill_process childprog)
 

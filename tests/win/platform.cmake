@@ -7,7 +7,7 @@ stackhold_win_test(platform_fs
 # A 16 MiB tmpfs as drive S: of a private prefix; skipped where mount is refused.
 stackhold_win_test(platform_small_drive
   SOURCES ${platform_tests}/test_small_drive.cpp
-  WRAPPER python3 ${platform_tests}/small_drive.py
+  WRAPPER python3 ${platform_tests}/private_prefix.py --small-drive
   TIMEOUT 480)
 set_tests_properties(win.platform_small_drive PROPERTIES SKIP_RETURN_CODE 77)
 
@@ -52,7 +52,7 @@ target_compile_definitions(envcheck_version_manifested PRIVATE STACKHOLD_TEST_MA
 # Both programs under Vista, Windows 8, 8.1, 10 and 7 in turn, switched with
 # winecfg in a private prefix so that no other test sees the change.
 add_test(NAME win.envcheck_version_switch
-  COMMAND python3 ${platform_tests}/version_switch.py ${CMAKE_CROSSCOMPILING_EMULATOR}
+  COMMAND python3 ${platform_tests}/private_prefix.py --each-version ${CMAKE_CROSSCOMPILING_EMULATOR}
           $<TARGET_FILE:envcheck_version> $<TARGET_FILE:envcheck_version_manifested>)
 set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 660 LABELS win)
 

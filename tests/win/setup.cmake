@@ -28,11 +28,11 @@ add_dependencies(setup_verify oledb_standin setup_standin dism_standin)
 stackhold_win_test(setup_notes
   SOURCES ${setup_tests}/test_setup_notes.cpp
   WRAPPER env STACKHOLD_EXPECT_ACP=936 LANG_FOR_WINE=zh_CN.UTF-8
-          python3 ${setup_tests}/setup_screen_prefix.py
+          python3 ${setup_tests}/private_prefix.py --screen
   TIMEOUT 200)
 add_test(NAME win.setup_notes_c
   COMMAND env STACKHOLD_EXPECT_ACP=1252 LANG_FOR_WINE=C.UTF-8
-          python3 ${setup_tests}/setup_screen_prefix.py
+          python3 ${setup_tests}/private_prefix.py --screen
           ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:setup_notes>)
 set_tests_properties(win.setup_notes_c PROPERTIES TIMEOUT 200 LABELS win)
 
