@@ -2,7 +2,7 @@
 # the HTTP client and the signature check.
 set(dl_here ${CMAKE_CURRENT_LIST_DIR})
 # The waits that keep the window's events flowing, with the test's pump.
-set(dl_pumping ${dl_here}/test_pump.cpp)
+set(dl_pumping ${dl_here}/event_pump_fake.cpp)
 
 stackhold_win_test(runner
   SOURCES ${dl_here}/test_runner.cpp ${dl_pumping}

@@ -58,7 +58,7 @@ set_tests_properties(win.envcheck_version_switch PROPERTIES TIMEOUT 660 LABELS w
 
 # The pumping wait of the command runner and the HEAD request.
 stackhold_win_test(platform_pump_wait
-  SOURCES ${platform_tests}/test_pump_wait.cpp ${platform_tests}/test_pump.cpp
+  SOURCES ${platform_tests}/test_pump_wait.cpp ${platform_tests}/event_pump_fake.cpp
   TIMEOUT 60)
 
 # The owner template of every handle kind.
@@ -69,6 +69,6 @@ stackhold_win_test(platform_handles
 # The package folder, the held package and the fresh batch file; the last
 # case runs EnableNetFx35 whole, through the command runner.
 stackhold_win_test(platform_protected
-  SOURCES ${platform_tests}/test_protected_files.cpp ${platform_tests}/test_pump.cpp
+  SOURCES ${platform_tests}/test_protected_files.cpp ${platform_tests}/event_pump_fake.cpp
   TIMEOUT 180)
 add_dependencies(platform_protected childprog)
