@@ -25,6 +25,10 @@ add_test(NAME win.platform_service_no_wmi
 set_tests_properties(win.platform_service_no_wmi PROPERTIES TIMEOUT 120 LABELS win
   RESOURCE_LOCK mssqlserver-service)
 
+# The program's folder and the local clock.
+stackhold_win_test(platform_folder_clock
+  SOURCES ${platform_tests}/test_folder_clock.cpp)
+
 stackhold_win_test(platform_random
   SOURCES ${platform_tests}/test_random.cpp)
 
