@@ -26,16 +26,24 @@ set(STACKHOLD_WIN_LIBS comctl32 winhttp_delay iphlpapi_delay ws2_32 ole32 oleaut
 
 target_compile_definitions(stackhold_core PUBLIC ${STACKHOLD_WIN_DEFINES})
 
+# The Win32 adapters and the portable core in one static library, built
+# once: the program, the download tool and the Windows-side tests link it,
+# and the linker takes from it the objects each of them calls. A test's own
+# stand-in (an event pump, the step handlers as counters) comes first on the
+# link line, so the library's member for the same function is not taken.
 file(GLOB STACKHOLD_WIN_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*/*_win32.cpp)
 list(REMOVE_ITEM STACKHOLD_WIN_SOURCES ${CMAKE_SOURCE_DIR}/src/wizard/winmain_win32.cpp)
-add_library(stackhold_win OBJECT ${STACKHOLD_WIN_SOURCES})
+add_library(stackhold_win STATIC ${STACKHOLD_WIN_SOURCES})
 target_link_libraries(stackhold_win PUBLIC stackhold_core)
 target_compile_options(stackhold_win PRIVATE ${STACKHOLD_WARNINGS})
 
 add_executable(Stackhold WIN32
   ${CMAKE_SOURCE_DIR}/src/wizard/winmain_win32.cpp
   ${CMAKE_SOURCE_DIR}/res/stackhold.rc)
-target_link_libraries(Stackhold PRIVATE stackhold_win stackhold_core ${STACKHOLD_WIN_LIBS})
+# The program takes every object: the delay-load hook (platform/
+# delay_load_win32.cpp) is read by the runtime's helper, never called by
+# name, and would otherwise be left out.
+target_link_libraries(Stackhold PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,stackhold_win>" ${STACKHOLD_WIN_LIBS})
 # The resource script pulls in the manifest and the icon (drawn by
 # res/make_icon.py); the version numbers are the project's.
 set_source_files_properties(${CMAKE_SOURCE_DIR}/res/stackhold.rc PROPERTIES
@@ -44,6 +52,39 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/res/stackhold.rc PROPERTIES
 target_link_options(Stackhold PRIVATE -municode ${STACKHOLD_WIN_LINK})
 target_compile_options(Stackhold PRIVATE ${STACKHOLD_WARNINGS})
 set_target_properties(Stackhold PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# stackhold_win_executable(<name> SOURCES <files...> [WIN32 | SHARED]
+#                          [LIBS <libs...>] [OUTPUT_DIR <dir>] [OUTPUT_NAME <name>])
+# A Windows program (or with SHARED a DLL, named without "lib") of the test
+# fixtures and the end-to-end driver, compiled and linked like the product:
+# its defines, warnings and static, timestamp-free link; src/ on the include
+# path. WIN32 makes a GUI program; OUTPUT_DIR is where it is put.
+function(stackhold_win_executable name)
+  cmake_parse_arguments(E "WIN32;SHARED" "OUTPUT_DIR;OUTPUT_NAME" "SOURCES;LIBS" ${ARGN})
+  if(E_SHARED)
+    add_library(${name} SHARED ${E_SOURCES})
+    set_target_properties(${name} PROPERTIES PREFIX "")
+  else()
+    if(E_WIN32)
+      add_executable(${name} WIN32 ${E_SOURCES})
+    else()
+      add_executable(${name} ${E_SOURCES})
+    endif()
+    target_link_options(${name} PRIVATE -municode)
+  endif()
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  target_compile_definitions(${name} PRIVATE ${STACKHOLD_WIN_DEFINES})
+  target_compile_options(${name} PRIVATE ${STACKHOLD_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${E_LIBS})
+  target_link_options(${name} PRIVATE ${STACKHOLD_WIN_LINK})
+  if(E_OUTPUT_DIR)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${E_OUTPUT_DIR}
+      LIBRARY_OUTPUT_DIRECTORY ${E_OUTPUT_DIR})
+  endif()
+  if(E_OUTPUT_NAME)
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME ${E_OUTPUT_NAME})
+  endif()
+endfunction()
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/wget/CMakeLists.txt)
   add_subdirectory(tools/wget)

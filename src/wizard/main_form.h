@@ -85,6 +85,7 @@ struct InstallState {
     int64_t LastSampleSize = 0;
     int64_t LastSampleTime = 0;  // LocalClockSeconds(); 0 is the zero date
     int CurrentStep = 0;
+    bool Verified = false;  // step 5 proved the installation
     int ElapsedSeconds = 0;
     void* HandCursor = nullptr;
 };

@@ -10,14 +10,17 @@
 
 #include "platform/handles_win32.h"
 #include "platform/text_win32.h"
+#include "wizard/window_state_win32.h"
 #include "wizard/window_win32.h"
 
 namespace {
 
-ComPtr<ITaskbarList3>& Taskbar()
+// The taskbar list of the window that exists now, once the shell has made
+// its button.
+ITaskbarList3* Taskbar()
 {
-    static ComPtr<ITaskbarList3> taskbar;
-    return taskbar;
+    const MainWindow* w = CurrentMainWindow();
+    return w ? w->taskbar.get() : nullptr;
 }
 
 // Message boxes belong to the window once it is on screen, so they are
@@ -97,25 +100,9 @@ void DragWindow() noexcept
     ::SendMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, 0);
 }
 
-UINT TaskbarButtonCreatedMessage() noexcept
-{
-    static const UINT message = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
-    return message;
-}
-
-void AttachTaskbarButton(HWND) noexcept
-{
-    ComPtr<ITaskbarList3> taskbar;
-    if (FAILED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                                  taskbar.putVoid())))
-        return;
-    if (FAILED(taskbar->HrInit())) return;
-    Taskbar() = std::move(taskbar);
-}
-
 void SetTaskbarProgress(int64_t done, int64_t total) noexcept
 {
-    ITaskbarList3* taskbar = Taskbar().get();
+    ITaskbarList3* taskbar = Taskbar();
     HWND hwnd = MainWindowHandle();
     if (!taskbar || !hwnd) return;
     if (total <= 0) {
@@ -129,7 +116,7 @@ void SetTaskbarProgress(int64_t done, int64_t total) noexcept
 
 void ClearTaskbarProgress() noexcept
 {
-    ITaskbarList3* taskbar = Taskbar().get();
+    ITaskbarList3* taskbar = Taskbar();
     HWND hwnd = MainWindowHandle();
     if (taskbar && hwnd) taskbar->SetProgressState(hwnd, TBPF_NOPROGRESS);
 }

@@ -239,8 +239,9 @@ void LayoutChildWindows(MainWindow& w) noexcept
 
 void SyncWindow() noexcept
 {
-    MainWindow& w = TheWindow();
-    if (!w.hwnd || !w.form) return;
+    MainWindow* current = CurrentMainWindow();
+    if (!current || !current->hwnd) return;
+    MainWindow& w = *current;
     bool sceneChanged = false, shownOrHidden = false;
     try {
         for (ChildWindow& c : w.children) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <string>
 #include <vector>
@@ -86,8 +87,18 @@ using FontCache = GdiCache<FontKey, HFONT>;
 // Solid brushes by colour.
 using BrushCache = GdiCache<COLORREF, HBRUSH>;
 
+// One window of Main and everything it made. RunMainWindow owns the
+// program's; each Windows-side test makes its own. The window procedure
+// finds the object through the window's GWLP_USERDATA, set from the
+// creation parameters; the object's end destroys the window and releases
+// what it made.
 struct MainWindow {
-    Main* form = nullptr;
+    explicit MainWindow(Main& model) noexcept : form(&model) {}
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    Main* form;                    // outlives the window
     HWND hwnd = nullptr;
     UINT dpi = 96;
     bool destroying = false;
@@ -99,10 +110,13 @@ struct MainWindow {
     FontCache fonts;
     BrushCache brushes;
     HWND savedFocus = nullptr;     // focus to give back when reactivated
+    ComPtr<ITaskbarList3> taskbar; // from the shell's "button created" on
 };
 
-// The one window of the process.
-MainWindow& TheWindow() noexcept;
+// The window that exists now, which the platform procedures of ui.h act
+// on, or nullptr: they are called without one. Set while the object's
+// window exists.
+MainWindow* CurrentMainWindow() noexcept;
 // The system's DPI, which windows have unless per-monitor scaling says otherwise.
 UINT SystemDpi() noexcept;
 ChildWindow* ChildById(MainWindow& w, int id) noexcept;

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The window that exists now; see CurrentMainWindow.
+MainWindow* gCurrent = nullptr;
+
 constexpr DWORD kStyle = WS_POPUP | WS_BORDER | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_APPWINDOW;
 constexpr int kIconId = 1;  // res/stackhold.rc
@@ -87,8 +90,7 @@ void RunSubmitHandler(MainWindow& w) noexcept
         w.form->Step2_Submit_Click();
     } catch (...) {
         const Main& form = *w.form;
-        const bool verified = form.state.CurrentStep == 5 && form.Step5_Name.color == kStepDone;
-        if (form.state.CurrentStep >= 3 && !verified) EndAfterStepFault();
+        if (form.state.CurrentStep >= 3 && !form.state.Verified) EndAfterStepFault();
     }
     SyncWindow();
 }
@@ -298,21 +300,48 @@ bool HandleInput(MainWindow& w, UINT message, WPARAM wParam, LPARAM lParam, LRES
     }
 }
 
+UINT TaskbarButtonCreatedMessage() noexcept
+{
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarButtonCreated");
+    return message;
+}
+
+void AttachTaskbarButton(MainWindow& w) noexcept
+{
+    ComPtr<ITaskbarList3> taskbar;
+    if (FAILED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                  taskbar.putVoid())))
+        return;
+    if (FAILED(taskbar->HrInit())) return;
+    w.taskbar = std::move(taskbar);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    MainWindow& w = TheWindow();
-    if (message == WM_NCCREATE) w.hwnd = hwnd;
-    if (!w.form || w.hwnd != hwnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCCREATE) {
+        auto* created = reinterpret_cast<MainWindow*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        if (created) created->hwnd = hwnd;
+    }
+    auto* window = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!window || window->hwnd != hwnd) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    MainWindow& w = *window;
+    if (message == WM_NCDESTROY) {
+        // Destroyed by anyone but the object's end: the program has nothing
+        // left to show, so its message loop ends.
+        if (!w.destroying) ::PostQuitMessage(0);
+        ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        w.hwnd = nullptr;
+        if (gCurrent == &w) gCurrent = nullptr;
+        return ::DefWindowProcW(hwnd, message, wParam, lParam);
+    }
     LRESULT result = 0;
     if (HandleLook(w, message, wParam, lParam, result)) return result;
     if (HandleInput(w, message, wParam, lParam, result)) return result;
     if (message == TaskbarButtonCreatedMessage() && message != 0) {
-        AttachTaskbarButton(hwnd);
+        AttachTaskbarButton(w);
         return 0;
     }
-    // Destroyed by anyone but DestroyMainWindow: the program has nothing
-    // left to show, so its message loop ends.
-    if (message == WM_NCDESTROY && !w.destroying) ::PostQuitMessage(0);
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
@@ -334,21 +363,6 @@ bool RegisterMainClass(HINSTANCE instance)
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = kMainWindowClass;
     return ::RegisterClassExW(&wc) != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
-void ResetWindowState(MainWindow& w)
-{
-    w.form = nullptr;
-    w.hwnd = nullptr;
-    w.destroying = false;
-    w.timersArmed = false;
-    w.children.clear();
-    for (AppliedTimer& t : w.timers) t = AppliedTimer{};
-    w.scene.Clear();
-    w.sceneBrush.reset();
-    w.fonts.Clear();
-    w.brushes.Clear();
-    w.savedFocus = nullptr;
 }
 
 // Per-monitor aware systems may put the window on a monitor whose DPI is
@@ -377,11 +391,18 @@ UINT SystemDpi() noexcept
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
-MainWindow& TheWindow() noexcept
+MainWindow::~MainWindow()
 {
-    static MainWindow window;
-    return window;
+    if (hwnd) {
+        destroying = true;
+        ::DestroyWindow(hwnd);
+    }
+    // The children went with the window; the GDI objects and the taskbar
+    // list go with the members.
+    if (gCurrent == this) gCurrent = nullptr;
 }
+
+MainWindow* CurrentMainWindow() noexcept { return gCurrent; }
 
 ChildWindow* ChildById(MainWindow& w, int id) noexcept
 {
@@ -400,21 +421,20 @@ ChildWindow* ChildByHandle(MainWindow& w, HWND hwnd) noexcept
     return nullptr;
 }
 
-bool CreateMainWindow(Main& form) noexcept
+bool CreateMainWindow(MainWindow& w) noexcept
 {
-    MainWindow& w = TheWindow();
-    if (w.hwnd) return false;
+    if (gCurrent || w.hwnd) return false;
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     if (!RegisterMainClass(instance)) return false;
-    w.form = &form;
     w.dpi = SystemDpi();
     const SIZE outer = OuterSize(w.dpi);
     const POINT at = CentredOnWorkArea(outer);
     const std::wstring title = Utf8ToWide(kAppTitle);
+    gCurrent = &w;
     HWND hwnd = ::CreateWindowExW(kExStyle, kMainWindowClass, title.c_str(), kStyle, at.x, at.y, outer.cx,
-                                  outer.cy, nullptr, nullptr, instance, nullptr);
+                                  outer.cy, nullptr, nullptr, instance, &w);
     if (!hwnd) {
-        ResetWindowState(w);
+        gCurrent = nullptr;
         return false;
     }
     w.hwnd = hwnd;
@@ -430,34 +450,24 @@ bool CreateMainWindow(Main& form) noexcept
     return true;
 }
 
-void ShowMainWindow(int show) noexcept
+void ShowMainWindow(MainWindow& w, int show) noexcept
 {
-    HWND hwnd = TheWindow().hwnd;
+    HWND hwnd = w.hwnd;
     if (!hwnd) return;
     ::ShowWindow(hwnd, show);
     // Without a window manager (Wine on a bare X server) nobody else makes
     // the new window the active one.
     ::SetForegroundWindow(hwnd);
     ::UpdateWindow(hwnd);
-    TheWindow().timersArmed = true;
+    w.timersArmed = true;
     SyncWindow();
 }
 
-void DestroyMainWindow() noexcept
-{
-    MainWindow& w = TheWindow();
-    if (w.hwnd) {
-        w.destroying = true;
-        ::DestroyWindow(w.hwnd);
-    }
-    ResetWindowState(w);
-}
-
-HWND MainWindowHandle() noexcept { return TheWindow().hwnd; }
+HWND MainWindowHandle() noexcept { return gCurrent ? gCurrent->hwnd : nullptr; }
 
 void DispatchWindowMessage(MSG& msg) noexcept
 {
-    HWND hwnd = TheWindow().hwnd;
+    HWND hwnd = MainWindowHandle();
     if (hwnd && ::IsDialogMessageW(hwnd, &msg)) return;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
@@ -489,7 +499,9 @@ namespace {
 
 void RunMainWindow(Main& form, int show) noexcept
 {
-    if (!CreateMainWindow(form)) EndAfterStartFailure();
+    // Lives until the process ends, which the message loop makes it do.
+    MainWindow window(form);
+    if (!CreateMainWindow(window)) EndAfterStartFailure();
     // Form_Load may end the program with its own message; the window is
     // still hidden then and no timer is armed, so nothing of step 1 runs
     // behind the box.
@@ -499,6 +511,6 @@ void RunMainWindow(Main& form, int show) noexcept
         EndAfterStartFailure();
     }
     SyncWindow();
-    ShowMainWindow(show);
+    ShowMainWindow(window, show);
     RunMessageLoop();
 }

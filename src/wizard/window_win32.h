@@ -5,6 +5,7 @@
 #include <windows.h>
 
 class Main;
+struct MainWindow;
 
 // The program's life after the process is prepared: creates the window,
 // runs Form_Load, shows the window, arms its timers and runs the message
@@ -13,18 +14,16 @@ class Main;
 // load handler's own message) before anything of step 1 has run.
 [[noreturn]] void RunMainWindow(Main& form, int show) noexcept;
 
-// Creates the window of form, hidden, with a child control for every
-// windowed control of the model and its pictures painted. Its timers wait
-// for ShowMainWindow. One window per process at a time; false when the
-// system refuses.
-bool CreateMainWindow(Main& form) noexcept;
+// Creates the window of window.form, hidden, with a child control for
+// every windowed control of the model and its pictures painted. Its timers
+// wait for ShowMainWindow. One window per process at a time; false when the
+// system refuses. The window goes with the object (window_state_win32.h).
+bool CreateMainWindow(MainWindow& window) noexcept;
 // Shows the window for the first time (show: the start-up show command),
 // then arms the timers the model has enabled: Timer1 fires its 10 ms after
 // the window is on screen, never behind a message box of the load handler.
-void ShowMainWindow(int show) noexcept;
-// Destroys the window again; the tests make several in one process.
-void DestroyMainWindow() noexcept;
-// The window, or nullptr before it exists.
+void ShowMainWindow(MainWindow& window, int show) noexcept;
+// The window that exists now, or nullptr.
 HWND MainWindowHandle() noexcept;
 
 // Applies to the window everything that changed in the model since the last
@@ -42,7 +41,3 @@ inline constexpr char kStartFailedMessage[] = "程序启动失败，请重新运
 // close mark would refuse for ever.
 inline constexpr char kStepFaultMessage[] = "非常抱歉，安装过程出现错误，请重新运行。";
 [[noreturn]] void EndAfterStepFault() noexcept;
-
-// The taskbar's "button created" message, and what the window does on it.
-UINT TaskbarButtonCreatedMessage() noexcept;
-void AttachTaskbarButton(HWND window) noexcept;

@@ -1,4 +1,9 @@
-"""Checks on the window shared by scenarios: what the screen must show."""
+"""What the scenarios share: checks on what the screen must show, the
+program's messages and the helpers around its message boxes, and the signed
+stand-in package."""
+
+import os
+import random
 
 # Where Debian's wine32 cannot be installed, 32-bit programs run in wine64's
 # experimental WoW64 mode (the i386 DLLs of libwine:i386 copied beside
@@ -21,7 +26,8 @@ def drawing_works(driver):
     g = driver.gdi()
     return g["system_dpi"] > 0 and g["memory_dc"]
 
-from layout import (BANNER_BLUE, BAR_BLUE, BAR_GREY, LABEL3_COLOUR, inset, label1_glyphs, place)
+from harness import ensure_pki
+from layout import (APP_TITLE, BANNER_BLUE, BAR_BLUE, BAR_GREY, LABEL3_COLOUR, inset, label1_glyphs, place)
 
 
 def fraction_in(img, name, colour, dpi, tolerance=0, margin=1):
@@ -99,3 +105,81 @@ def expect_success(s, timeout=60):
     if not done["ok"]:
         box = d.msgbox(timeout=0, check=False)
         raise AssertionError("no success: About1 %r, message %r" % (done.get("text"), box.get("text")))
+
+
+# ------------------------------------------------------------ the program's words
+
+ADDRESS_FAILED = "非常抱歉，下载地址获取错误，请重试。"
+PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
+ASK_CLOSE = "确定结束安装吗？"
+DOWNLOADING = "正在下载文件"
+INSTALLING = "正在安装数据库"
+EDITION = "SQL Server 2012 Express (64位)"  # the edition the settings page opens on
+NOTES = "SQL Server安装说明.txt"
+PACKAGE_URI = "/2012/SQLEXPR_x64_CHS.exe"  # its package's path on the package host
+PACKAGE_DIR = "C:\\Stackhold\\packages"
+PACKAGE = PACKAGE_DIR + "\\SQLEXPR_x64_CHS.exe"
+IDOK, IDYES, IDNO = 1, 6, 7
+
+
+# ------------------------------------------------------------ message boxes
+
+
+def expect_box(s, text, timeout=30):
+    """The installer's OK-only message box with `text`, titled with the
+    program's name; returns it unanswered."""
+    d = s.driver
+    box = d.msgbox(timeout=timeout, check=False)
+    if not box["ok"]:
+        code = s.wait_exit(1)
+        if code is not None:
+            raise AssertionError("the program ended (exit %d) instead of showing %r" % (code, text))
+        t = d.texts()
+        raise AssertionError("no message box within %d s (expected %r); About1 %r, About2 %r" % (
+            timeout, text, t.text("About1"), t.text("About2")))
+    assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
+    assert box["title"] == APP_TITLE, box["title"]
+    assert [b["id"] for b in box["buttons"]] == [IDOK], "buttons other than OK: %r" % box["buttons"]
+    return box
+
+
+def expect_message(s, text, timeout=30):
+    """The installer shows `text` in an OK-only box titled with its name and
+    ends, with a failure's exit status, when it is confirmed. Returns the
+    window's texts as they stood under the box."""
+    d = s.driver
+    expect_box(s, text, timeout)
+    under = d.texts()
+    assert s.running(), "the installer ended before the message was confirmed"
+    d.press("ok")
+    code = s.wait_exit(10)
+    assert code is not None, "the installer still runs after its message was confirmed"
+    assert code != 0, "the installer ended with success (0) after a failure"
+    return under
+
+
+# ------------------------------------------------------------ the package
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def make_package(build, folder, size, seed=5, name="package.exe"):
+    """The stand-in setup padded with pseudo-random bytes to `size`, then
+    signed by the test publisher (the signature covers the padding, so it
+    must come last), as `name` in `folder`. The download tool writes to disk
+    in blocks of 1 MiB, so a partial file needs a package of several.
+    Returns (path, bytes)."""
+    standin = build.fixture("setup_standin.exe")
+    build.require(standin)
+    program = read(standin)
+    os.makedirs(folder, exist_ok=True)
+    unsigned = os.path.join(folder, "package.unsigned.exe")
+    with open(unsigned, "wb") as f:
+        f.write(program + random.Random(seed).randbytes(max(0, size - len(program))))
+    signed = os.path.join(folder, name)
+    ensure_pki().sign(unsigned, signed, "codesign")
+    os.remove(unsigned)
+    return signed, read(signed)

@@ -214,36 +214,48 @@ TEST_CASE("download failures end with their messages")
 {
     const std::string addressFailed = "msg:非常抱歉，下载地址获取错误，请重试。";
     const std::string packageWrong = "msg:非常抱歉，安装包错误，请重新下载。";
+    const std::string served = "[" + kAddress + "]";
     struct Case {
         const char* what;
         std::string answer;   // the service's body
-        int64_t arrives;      // size the tool leaves (-1: no file)
-        bool signatureValid;
+        int64_t arrives = -1; // size the tool leaves (-1: no file)
+        bool signatureValid = true;
         std::string message;
-        bool toolRan;
-        bool packageStays = true;  // the package file is still there afterwards
-        bool holdable = true;      // HoldFileForRun can open it (no link, no other writer)
+        bool toolRan = false;
+        bool packageStays = true;     // the package file is still there afterwards
+        bool holdable = true;         // HoldFileForRun can open it (no link, no other writer)
+        bool sizeKnown = true;        // the package host tells the size
+        bool folderProtected = true;  // the package folder can be made safe
     };
     const std::vector<Case> cases = {
-        {"service unreachable", "", -1, true, addressFailed, false},
-        {"error page", "<html>404 Not Found</html>", -1, true, addressFailed, false},
-        {"no colon", "[just-a-name.exe]", -1, true, addressFailed, false},
-        {"quote injection", "[http://h/a.exe\" -O \"C:\\Windows\\x.exe]", -1, true, addressFailed, false},
-        {"name with a backslash", "[http:..\\..\\evil.exe]", -1, true, addressFailed, false},
-        {"address ending in a slash", "[http://h/dir/]", -1, true, addressFailed, false},
+        {.what = "service unreachable", .answer = "", .message = addressFailed},
+        {.what = "error page", .answer = "<html>404 Not Found</html>", .message = addressFailed},
+        {.what = "no colon", .answer = "[just-a-name.exe]", .message = addressFailed},
+        {.what = "quote injection", .answer = "[http://h/a.exe\" -O \"C:\\Windows\\x.exe]", .message = addressFailed},
+        {.what = "name with a backslash", .answer = "[http:..\\..\\evil.exe]", .message = addressFailed},
+        {.what = "address ending in a slash", .answer = "[http://h/dir/]", .message = addressFailed},
         // The package runs as a program: nothing that Windows would give the
         // command interpreter or another handler.
-        {"a .cmd package", "[http://h/SQLEXPR.cmd]", -1, true, addressFailed, false},
-        {"a .bat package", "[http://h/SQLEXPR.bat]", -1, true, addressFailed, false},
-        {"a .msi package", "[http://h/SQLEXPR.msi]", -1, true, addressFailed, false},
-        {"a name without an extension", "[http://h/SQLEXPR]", -1, true, addressFailed, false},
-        {"shorter: kept for the next run to continue", "[" + kAddress + "]", 999999, true, packageWrong, true},
-        {"empty: kept", "[" + kAddress + "]", 0, true, packageWrong, true},
-        {"longer than announced: removed", "[" + kAddress + "]", 1000001, true, packageWrong, true, false},
-        {"tool stored nothing", "[" + kAddress + "]", -1, true, packageWrong, true},
-        {"bad signature: removed", "[" + kAddress + "]", 1000000, false, packageWrong, true, false},
-        {"cannot be held (a link, another writer): removed", "[" + kAddress + "]", 1000000, true, packageWrong,
-         true, false, false},
+        {.what = "a .cmd package", .answer = "[http://h/SQLEXPR.cmd]", .message = addressFailed},
+        {.what = "a .bat package", .answer = "[http://h/SQLEXPR.bat]", .message = addressFailed},
+        {.what = "a .msi package", .answer = "[http://h/SQLEXPR.msi]", .message = addressFailed},
+        {.what = "a name without an extension", .answer = "[http://h/SQLEXPR]", .message = addressFailed},
+        {.what = "shorter: kept for the next run to continue", .answer = served, .arrives = 999999,
+         .message = packageWrong, .toolRan = true},
+        {.what = "empty: kept", .answer = served, .arrives = 0, .message = packageWrong, .toolRan = true},
+        {.what = "longer than announced: removed", .answer = served, .arrives = 1000001, .message = packageWrong,
+         .toolRan = true, .packageStays = false},
+        {.what = "tool stored nothing", .answer = served, .message = packageWrong, .toolRan = true},
+        {.what = "bad signature: removed", .answer = served, .arrives = 1000000, .signatureValid = false,
+         .message = packageWrong, .toolRan = true, .packageStays = false},
+        {.what = "cannot be held (a link, another writer): removed", .answer = served, .arrives = 1000000,
+         .message = packageWrong, .toolRan = true, .packageStays = false, .holdable = false},
+        // Only an empty file would match an unknown size; one that is not
+        // proves no file too long, so it stays for the next run.
+        {.what = "no size from the package host", .answer = served, .arrives = 1000000, .message = packageWrong,
+         .toolRan = true, .sizeKnown = false},
+        {.what = "no safe package folder: the tool never starts", .answer = served, .message = packageWrong,
+         .folderProtected = false},
     };
     for (const Case& c : cases) {
         Main form;
@@ -252,12 +264,15 @@ TEST_CASE("download failures end with their messages")
         fake.httpBodies[ServiceUrl("2012", 1)] = c.answer;
         fake.signatureValid = c.signatureValid;
         if (!c.holdable) fake.unholdable.insert(kPackage);
+        if (!c.sizeKnown) fake.remoteSizes.clear();
+        if (!c.folderProtected) fake.failingFolders.insert("C:\\Tools\\packages");
         fake.onRun = [&](const std::string&) {
             if (c.arrives >= 0) fake.fileSizes[kPackage] = c.arrives;
         };
         CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
         CHECK(fake.Entries("msg:") == std::vector<std::string>{c.message});
         CHECK(fake.Entries("run:").size() == (c.toolRan ? 1u : 0u));
+        CHECK(fake.log.back() == "end:1");
         CHECK(form.state.CurrentStep == 3);
         CHECK(form.Step3_Name.color == kStepPending);
         if (c.arrives >= 0) CHECK(fake.fileSizes.count(kPackage) == (c.packageStays ? 1u : 0u));
@@ -269,29 +284,6 @@ TEST_CASE("download failures end with their messages")
         const auto removal = std::find(fake.log.begin(), fake.log.end(), "delete:" + kPackage);
         if (release != fake.log.end() && removal != fake.log.end()) CHECK(release < removal);
     }
-}
-
-TEST_CASE("no size from the package host: only an empty file would match")
-{
-    Main form;
-    ReadyForDownload(form);
-    fake.remoteSizes.clear();
-    fake.onRun = [&](const std::string&) { fake.fileSizes[kPackage] = 1000000; };
-    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
-    CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，安装包错误，请重新下载。"});
-    // An unknown size proves no file too long: it stays for the next run.
-    CHECK(fake.fileSizes.count(kPackage) == 1);
-}
-
-TEST_CASE("no safe package folder: the tool never starts")
-{
-    Main form;
-    ReadyForDownload(form);
-    fake.failingFolders.insert("C:\\Tools\\packages");
-    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
-    CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，安装包错误，请重新下载。"});
-    CHECK(fake.Entries("run:").empty());
-    CHECK(fake.log.back() == "end:1");
 }
 
 TEST_CASE("progress texts: rounding and number printing")

@@ -150,14 +150,22 @@ TEST_CASE("IsPortInUse matches whole port numbers of the table only")
     }
 }
 
-TEST_CASE("version text to number")
+TEST_CASE("VersionNumber drops the dots and reads the rest as a number")
 {
-    CHECK(VersionNumber("6.1") == 61);
-    CHECK(VersionNumber("10.0") == 100);
-    CHECK(VersionNumber("6.0") == 60);
-    CHECK(VersionNumber("0.0") == 0);
-    CHECK(VersionNumber("") == 0);
-    CHECK(VersionNumber("abc") == 0);
+    struct Case {
+        const char* text;
+        int number;
+    };
+    const Case cases[] = {
+        {"6.1", 61},  {"10.0", 100}, {"6.0", 60}, {"6.2", 62},   {"6.3", 63},  {"06.1", 61},
+        {"1.2.3", 123}, {"0.0", 0},  {"", 0},     {".", 0},      {"6.x", 0},   {" 6.1", 0},
+        {"-6.1", 0},  {"+6.1", 0},   {"6,1", 0},  {"3276.7", 32767}, {"3276.8", 0}, {"99999999999.9", 0},
+        {"abc", 0},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.text);
+        CHECK(VersionNumber(c.text) == c.number);
+    }
 }
 
 TEST_CASE(".NET 3.5: the DISM line by version, batch file written, run as the batch file, removed")

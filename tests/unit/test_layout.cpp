@@ -86,6 +86,10 @@ TEST_CASE("every control of the window in its place, font and colours")
         CHECK(c.place.top == row.place.top);
         CHECK(c.place.width == row.place.width);
         CHECK(c.place.height == row.place.height);
+        // The window is 8055 × 5085 twips: every control lies inside it (the
+        // close mark overhangs the right edge, as it is placed).
+        CHECK(c.place.left + c.place.width <= 8055 + 400);
+        CHECK(c.place.top + c.place.height <= 5085 + 100);
         CHECK(c.visible == row.visible);
         CHECK(c.picture == row.picture);
         if (!row.text) {

@@ -90,6 +90,7 @@ TEST_CASE("step 5 failure: texts, red, message, end; package kept, no notes")
     CHECK(EndsWith([&] { form.CheckSuccess(); }) == 1);
     CHECK(form.Step5_Img.picture == Picture::BlueDot);
     CHECK(form.Step5_Name.color == kStepPending);
+    CHECK_FALSE(form.state.Verified);
     CHECK(form.About1.text == "数据库安装失败");
     CHECK(form.About1.color == kFailRed);
     CHECK(form.About2.text == "非常抱歉，数据库安装失败，请重试");
@@ -106,6 +107,7 @@ TEST_CASE("step 5 success: texts, topmost, then notes, deletion and Notepad in t
     fake.sqlConnects = true;
     form.CheckSuccess();
     CHECK(form.Step5_Name.color == kStepDone);
+    CHECK(form.state.Verified);
     CHECK(form.About1.text == "数据库安装成功！");
     CHECK(form.About1.color == kWhite);
     CHECK(form.About1.bold);

@@ -39,31 +39,6 @@ TEST_CASE("Form_Load fills the installer state from the program directory")
     }
 }
 
-TEST_CASE("the window's layout: start texts, hidden page and templates, timers")
-{
-    Main form;
-    CHECK(form.About1.text == "准备就绪");
-    CHECK(form.Label1.text == "一键安装SQL Server数据库");
-    CHECK(form.Label3.text == "0s");
-    CHECK(form.Step3_Name.text == "3.下载软件");
-    CHECK(form.Step2_Version.items.size() == 4);
-    CHECK(form.Step2_Version.items[3] == "SQL Server 2012 Express (64位)");
-    for (Control* c : {&form.Step2_T1, static_cast<Control*>(&form.Step2_Version), &form.Step2_T2, &form.Step2_Path,
-                       &form.Step2_Select, &form.Step2_Submit, &form.Image_OK, &form.Image_OK2, &form.Image_Wait})
-        CHECK_FALSE(c->visible);
-    CHECK(form.Timer1.enabled);
-    CHECK(form.Timer1.interval == 10);
-    CHECK_FALSE(form.Timer2.enabled);
-    CHECK(form.Timer3.enabled);
-    CHECK(form.Timer3.interval == 1000);
-    // The window is 8055 × 5085 twips: every control lies inside it.
-    for (Control* c : form.Controls()) {
-        CAPTURE(c->name);
-        CHECK(c->place.left + c->place.width <= 8055 + 400);  // the close mark overhangs the right edge, as it is placed
-        CHECK(c->place.top + c->place.height <= 5085 + 100);
-    }
-}
-
 TEST_CASE("a failing random generator ends the start-up with a message, before any step")
 {
     MachineThatPasses();

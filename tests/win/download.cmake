@@ -1,23 +1,19 @@
 # Tests of the download-side adapters: the command runner, the process killer,
 # the HTTP client and the signature check.
-set(dl_src ${CMAKE_SOURCE_DIR}/src)
 set(dl_here ${CMAKE_CURRENT_LIST_DIR})
 # The waits that keep the window's events flowing, with the test's pump.
-set(dl_pumping ${dl_src}/platform/pump_wait_win32.cpp ${dl_here}/test_pump.cpp)
+set(dl_pumping ${dl_here}/event_pump_fake.cpp)
 
 stackhold_win_test(runner
-  SOURCES ${dl_here}/test_runner.cpp ${dl_src}/platform/runner_win32.cpp ${dl_pumping}
-          ${dl_src}/platform/wow64_win32.cpp
-          ${dl_src}/platform/text_win32.cpp
+  SOURCES ${dl_here}/test_runner.cpp ${dl_pumping}
   TIMEOUT 120)
 add_dependencies(runner childprog)
 
 # In a prefix of its own: stopping "wget.exe" in the shared prefix would stop
 # the download tool of whatever other test runs there at the same time.
 stackhold_win_test(kill_process
-  SOURCES ${dl_here}/test_kill.cpp ${dl_src}/download/kill_win32.cpp
-          ${dl_src}/platform/text_win32.cpp
-  WRAPPER python3 ${dl_here}/kill_prefix.py
+  SOURCES ${dl_here}/test_kill.cpp
+  WRAPPER python3 ${dl_here}/private_prefix.py
   TIMEOUT 150)
 add_dependencies(kill_process childprog)
 
@@ -28,26 +24,21 @@ set(dl_servers python3 ${dl_here}/download_servers.py
 # kept apart from http so that it runs beside the other tests.
 foreach(t http http_timeouts)
   stackhold_win_test(${t}
-    SOURCES ${dl_here}/test_${t}.cpp ${dl_src}/download/http_win32.cpp ${dl_pumping}
-            ${dl_src}/platform/text_win32.cpp
+    SOURCES ${dl_here}/test_${t}.cpp ${dl_pumping}
     WRAPPER ${dl_servers} --http --timeout 170 --
     TIMEOUT 180)
   add_dependencies(${t} certtool)
 endforeach()
 
 stackhold_win_test(signature
-  SOURCES ${dl_here}/test_signature.cpp ${dl_src}/download/signature_win32.cpp
-          ${dl_src}/download/signature.cpp
-          ${dl_src}/platform/fs_win32.cpp ${dl_src}/platform/acl_win32.cpp
-          ${dl_src}/platform/text_win32.cpp
+  SOURCES ${dl_here}/test_signature.cpp
   WRAPPER ${dl_servers} --sign --timeout 110 --
   TIMEOUT 120)
 add_dependencies(signature certtool childprog)
 
 # The service request ends on a body trickled out for ever.
 stackhold_win_test(http_trickle
-  SOURCES ${dl_here}/test_http_trickle.cpp ${dl_src}/download/http_win32.cpp ${dl_pumping}
-          ${dl_src}/platform/text_win32.cpp
+  SOURCES ${dl_here}/test_http_trickle.cpp ${dl_pumping}
   WRAPPER ${dl_servers} --faults --timeout 150 --
   TIMEOUT 180)
 

@@ -20,33 +20,10 @@ import time
 
 sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from harness.util import HarnessError  # noqa: E402
+from harness.xvfb import Xvfb  # noqa: E402
 from private_prefix import private_prefix  # noqa: E402
-
-
-def start_xvfb():
-    """Starts Xvfb on a free display; returns (process, display name)."""
-    read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    deadline = time.monotonic() + 15
-    number = b""
-    try:
-        while not number.endswith(b"\n"):
-            if time.monotonic() > deadline or xvfb.poll() is not None:
-                raise RuntimeError("Xvfb did not start")
-            chunk = os.read(read_end, 16)
-            if not chunk:
-                raise RuntimeError("Xvfb closed its display pipe")
-            number += chunk
-    except BaseException:
-        xvfb.kill()
-        xvfb.wait(timeout=10)
-        raise
-    finally:
-        os.close(read_end)
-    return xvfb, ":" + number.decode().strip()
 
 
 def stop(process):
@@ -83,13 +60,14 @@ def prepare_prefix(emulator, env, dpi, theme=None):
     subprocess.run(["wineserver", "-w"], env=dict(env, WINEPREFIX=env["STACKHOLD_WINEPREFIX"]), timeout=60)
 
 
-def screenshot(display, path):
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    subprocess.run(["import", "-window", "root", "-display", display, path], timeout=30,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+def screenshot(xvfb, path):
+    try:
+        xvfb.screenshot(path)
+    except HarnessError as e:
+        print(f"gui_session: no screenshot: {e}", flush=True)
 
 
-def run_program(command, env, args, display):
+def run_program(command, env, args, xvfb):
     program = subprocess.Popen(command, env=env)
     started = time.monotonic()
     shot_taken = not args.screenshot
@@ -97,7 +75,7 @@ def run_program(command, env, args, display):
         while True:
             elapsed = time.monotonic() - started
             if not shot_taken and elapsed >= args.shot_after:
-                screenshot(display, args.screenshot)
+                screenshot(xvfb, args.screenshot)
                 shot_taken = True
             status = program.poll()
             if status is not None:
@@ -124,14 +102,10 @@ def main():
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
 
-    xvfb, display = start_xvfb()
-    try:
-        with private_prefix(args.emulator) as (_, env):
-            env = dict(env, DISPLAY=display)
-            prepare_prefix(args.emulator, env, args.dpi, args.theme)
-            return run_program([args.emulator] + args.command, env, args, display)
-    finally:
-        stop(xvfb)
+    with Xvfb() as xvfb, private_prefix(args.emulator) as (_, env):
+        env = dict(env, DISPLAY=xvfb.display)
+        prepare_prefix(args.emulator, env, args.dpi, args.theme)
+        return run_program([args.emulator] + args.command, env, args, xvfb)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ set_tests_properties(win.hardening_imports PROPERTIES TIMEOUT 120 LABELS win)
 
 if(TARGET wget)
   stackhold_win_test(hardening_dlls
-    SOURCES ${hardening_here}/test_hardening.cpp ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
+    SOURCES ${hardening_here}/test_hardening.cpp
     TIMEOUT 240)
   add_dependencies(hardening_dlls planted dllprobe dllprobe_static Stackhold wget)
   # Wine loads a DLL found beside a program only where told to prefer it;

@@ -1,14 +1,12 @@
 # Steps 4 and 5: verification, notes file, Notepad, and the stand-ins for
 # SQL Server setup, DISM and the SQLOLEDB provider.
-set(setup_src ${CMAKE_SOURCE_DIR}/src/setup)
 set(setup_tests ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The stand-ins, run with the installer's command lines. They create the
 # service MSSQLSERVER and the marker C:\stackhold-standin in the shared prefix
 # (both removed again): lock mssqlserver-service.
 stackhold_win_test(setup_standins
-  SOURCES ${setup_tests}/test_setup_standins.cpp ${setup_src}/setup_command.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
+  SOURCES ${setup_tests}/test_setup_standins.cpp
   LIBS advapi32
   LOCKS mssqlserver-service
   TIMEOUT 180)
@@ -17,8 +15,7 @@ add_dependencies(setup_standins setup_standin dism_standin)
 # Registers the stand-in provider in the shared prefix for a while: lock
 # sqloledb as well.
 stackhold_win_test(setup_verify
-  SOURCES ${setup_tests}/test_setup_verify.cpp ${setup_src}/verify_win32.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
+  SOURCES ${setup_tests}/test_setup_verify.cpp
   LOCKS sqloledb mssqlserver-service
   TIMEOUT 120)
 add_dependencies(setup_verify oledb_standin setup_standin dism_standin)
@@ -29,16 +26,13 @@ add_dependencies(setup_verify oledb_standin setup_standin dism_standin)
 # Wine cannot name files in Chinese). Notepad needs a screen, which the
 # shared prefix cannot give: each run gets a private prefix and an Xvfb.
 stackhold_win_test(setup_notes
-  SOURCES ${setup_tests}/test_setup_notes.cpp ${setup_src}/notes_win32.cpp ${setup_src}/notes.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/fs_win32.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/acl_win32.cpp
-          ${CMAKE_SOURCE_DIR}/src/platform/text_win32.cpp
+  SOURCES ${setup_tests}/test_setup_notes.cpp
   WRAPPER env STACKHOLD_EXPECT_ACP=936 LANG_FOR_WINE=zh_CN.UTF-8
-          python3 ${setup_tests}/setup_screen_prefix.py
+          python3 ${setup_tests}/private_prefix.py --screen
   TIMEOUT 200)
 add_test(NAME win.setup_notes_c
   COMMAND env STACKHOLD_EXPECT_ACP=1252 LANG_FOR_WINE=C.UTF-8
-          python3 ${setup_tests}/setup_screen_prefix.py
+          python3 ${setup_tests}/private_prefix.py --screen
           ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:setup_notes>)
 set_tests_properties(win.setup_notes_c PROPERTIES TIMEOUT 200 LABELS win)
 

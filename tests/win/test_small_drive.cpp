@@ -1,5 +1,5 @@
 // Free space of a small drive whose size is known to the byte: a tmpfs that
-// the test's wrapper links into the prefix (see small_drive.py).
+// the test's wrapper links into the prefix (see private_prefix.py --small-drive).
 #include <doctest/doctest.h>
 
 #include <windows.h>
@@ -40,7 +40,7 @@ bool FillFile(const std::string& path, int64_t size)
 TEST_CASE("GetDriveFreeSpace of a 16 MiB drive, halves rounded to even")
 {
     const std::string drive = Env("STACKHOLD_SMALL_DRIVE");
-    REQUIRE_MESSAGE(!drive.empty(), "run through small_drive.py, which sets STACKHOLD_SMALL_DRIVE");
+    REQUIRE_MESSAGE(!drive.empty(), "run through private_prefix.py --small-drive, which sets STACKHOLD_SMALL_DRIVE");
     const std::string fill = drive + "\\fill.bin";
 
     CHECK(GetDriveFreeSpace(drive) == 16);

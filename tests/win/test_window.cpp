@@ -11,13 +11,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/program_dir.h"
 #include "platform/text_win32.h"
 #include "window_handlers_fake.h"
 #include "wizard/editions.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
+#include "wizard/window_state_win32.h"
 #include "wizard/window_win32.h"
 
 namespace {
@@ -78,6 +77,7 @@ bool PumpUntil(const std::function<bool()>& done, int milliseconds)
 // A window for one test; the start-up timer is off unless asked for.
 struct OpenWindow {
     Main form;
+    MainWindow window{form};  // a fresh window object for each test
     HWND hwnd = nullptr;
 
     explicit OpenWindow(bool startTimer = false)
@@ -86,16 +86,13 @@ struct OpenWindow {
         form.Timer1.enabled = startTimer;
         for (Control* bar : {&form.Step1_Img, &form.Step2_Img, &form.Step3_Img, &form.Step4_Img})
             bar->picture = Picture::GreyBar;
-        REQUIRE(CreateMainWindow(form));
+        REQUIRE(CreateMainWindow(window));
         hwnd = MainWindowHandle();
-        ShowMainWindow(SW_SHOWNORMAL);
+        REQUIRE(hwnd == window.hwnd);
+        ShowMainWindow(window, SW_SHOWNORMAL);
         PumpEvents();
     }
-    ~OpenWindow()
-    {
-        DestroyMainWindow();
-        Handlers().Reset();
-    }
+    ~OpenWindow() { Handlers().Reset(); }  // the window goes with its object
     HWND Child(int id) const { return ::GetDlgItem(hwnd, id); }
     void ShowSettingsPage()
     {
@@ -729,10 +726,22 @@ std::wstring BesideThisTest(const wchar_t* name)
     return path.substr(0, path.find_last_of(L'\\') + 1) + name;
 }
 
+std::string ReadReport(const std::wstring& path)
+{
+    std::string lines;
+    if (FILE* f = _wfopen(path.c_str(), L"rb")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f)) lines += line;
+        std::fclose(f);
+    }
+    return lines;
+}
+
 // Runs the probe in mode; when a message box comes up, holds it open for
 // holdMs (long enough for Timer1 and Timer3 to fire, were they armed) and
-// presses OK.
-StartRun RunStart(const wchar_t* mode, int holdMs)
+// presses OK. A probe that runs on (mode "page") is ended once its report
+// holds runsUntil.
+StartRun RunStart(const wchar_t* mode, int holdMs, const char* runsUntil = nullptr)
 {
     StartRun run;
     wchar_t temp[MAX_PATH] = {};
@@ -746,6 +755,10 @@ StartRun RunStart(const wchar_t* mode, int holdMs)
     REQUIRE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
     ::CloseHandle(pi.hThread);
     for (int i = 0; i < 1500 && ::WaitForSingleObject(pi.hProcess, 10) == WAIT_TIMEOUT; ++i) {
+        if (runsUntil && ReadReport(report).find(runsUntil) != std::string::npos) {
+            ::TerminateProcess(pi.hProcess, 0);
+            break;
+        }
         ProcessWindows found{pi.dwProcessId};
         ::EnumWindows(FindProcessWindows, reinterpret_cast<LPARAM>(&found));
         if (!found.box) continue;
@@ -763,11 +776,7 @@ StartRun RunStart(const wchar_t* mode, int holdMs)
     if (::WaitForSingleObject(pi.hProcess, 15000) != WAIT_OBJECT_0) ::TerminateProcess(pi.hProcess, 99);
     ::GetExitCodeProcess(pi.hProcess, &run.exitCode);
     ::CloseHandle(pi.hProcess);
-    if (FILE* f = _wfopen(report.c_str(), L"rb")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) run.report += line;
-        std::fclose(f);
-    }
+    run.report = ReadReport(report);
     ::DeleteFileW(report.c_str());
     return run;
 }
@@ -808,32 +817,9 @@ TEST_CASE("the start: timers armed only once the window is shown; a failing load
 TEST_CASE("with a visual style on, the edition box is drawn without it, white; the directory box keeps it")
 {
     // The probe has the program's manifest (Common Controls 6); the test's
-    // session switches Wine's light style on.
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring report = std::wstring(temp) + L"window_start_page.txt";
-    ::DeleteFileW(report.c_str());
-    std::wstring command = L"\"" + BesideThisTest(L"window_start_probe.exe") + L"\" page \"" + report + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    REQUIRE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    std::string lines;
-    for (int i = 0; i < 1000 && lines.find("theme") == std::string::npos; ++i) {
-        ::Sleep(10);
-        lines.clear();
-        if (FILE* f = _wfopen(report.c_str(), L"rb")) {
-            char line[256];
-            while (std::fgets(line, sizeof line, f)) lines += line;
-            std::fclose(f);
-        }
-    }
-    ::TerminateProcess(pi.hProcess, 0);
-    ::WaitForSingleObject(pi.hProcess, 10000);
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
-    ::DeleteFileW(report.c_str());
-    CHECK(lines == "CheckEnvironMental shown\ntheme on, edition box unthemed, directory box themed, field FFFFFF\n");
+    // session switches Wine's light style on. It runs on with the page up.
+    const StartRun run = RunStart(L"page", 0, "theme");
+    CHECK(run.report == "CheckEnvironMental shown\ntheme on, edition box unthemed, directory box themed, field FFFFFF\n");
 }
 
 TEST_CASE("a fault escaping the step chain after the download began ends the program with a message")
@@ -858,41 +844,4 @@ TEST_CASE("a fault escaping the step chain after the download began ends the pro
         CHECK(run.exitCode == 7);
         CHECK(run.report == "CheckEnvironMental shown\nStep2_Submit_Click\nTimer2_Timer\n");
     }
-}
-
-TEST_CASE("the program's folder: no trailing backslash except at a drive root")
-{
-    struct Case {
-        const wchar_t* file;
-        const wchar_t* folder;
-    };
-    const Case cases[] = {
-        {L"C:\\Tools\\Stackhold.exe", L"C:\\Tools"},
-        {L"C:\\Stackhold.exe", L"C:\\"},
-        {L"D:\\安装\\软件\\Stackhold.exe", L"D:\\安装\\软件"},
-        {L"\\\\server\\share\\Stackhold.exe", L"\\\\server\\share"},
-        {L"\\\\?\\E:\\Stackhold.exe", L"\\\\?\\E:\\"},
-    };
-    for (const Case& c : cases) {
-        CAPTURE(WideToUtf8(c.file));
-        CHECK(FolderOfFile(c.file) == c.folder);
-    }
-    const std::string folder = GetProgramDir();
-    REQUIRE(folder.size() > 3);
-    CHECK(folder.back() != '\\');
-    wchar_t self[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring name = std::wstring(self).substr(std::wstring(self).find_last_of(L'\\'));
-    CHECK(::GetFileAttributesW((Utf8ToWide(folder) + name).c_str()) != INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_CASE("the local clock counts seconds")
-{
-    const int64_t before = LocalClockSeconds();
-    ::Sleep(1100);
-    const int64_t after = LocalClockSeconds();
-    CHECK(after - before >= 1);
-    CHECK(after - before <= 2);
-    // Seconds since 1601: any date after 2020 is beyond 13.2 billion.
-    CHECK(before > 13'200'000'000LL);
 }

@@ -116,7 +116,7 @@ int wmain(int argc, wchar_t** argv)
         Report(name);
         if (name == "Step2_Submit_Click") {
             form.state.CurrentStep = faultStep;
-            if (verified) form.Step5_Name.color = kStepDone;
+            if (verified) form.state.Verified = true;
             throw std::runtime_error("fault inside the step chain");
         }
         if (name == "Timer2_Timer") EndProcess(7);

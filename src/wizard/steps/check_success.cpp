@@ -23,6 +23,7 @@ void Main::CheckSuccess()
         failAndEnd("非常抱歉，数据库安装失败，请重试！");
     }
 
+    state.Verified = true;
     Step5_Name.color = kStepDone;
     About1.text = "数据库安装成功！";
     About1.color = kWhite;

@@ -13,26 +13,19 @@ that reach step 4 keep the stand-in setup waiting there
 in place; the prefix and everything in it go at the end of the scenario."""
 
 import os
-import random
 import re
 import shutil
 import subprocess
 import time
 
-from checks import check_bars, submit_defaults
+from checks import (ADDRESS_FAILED, ASK_CLOSE, EDITION, IDNO, IDYES, INSTALLING, PACKAGE, PACKAGE_DIR,
+                    PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_message, make_package, read,
+                    submit_defaults)
 from harness import Body, File, HttpServer, Nginx, Process, ensure_pki, log, wait_until, wine_env
 from layout import APP_TITLE
 
-PACKAGE_URI = "/2012/SQLEXPR_x64_CHS.exe"
-PACKAGE_DIR = "C:\\Stackhold\\packages"
-PACKAGE = PACKAGE_DIR + "\\SQLEXPR_x64_CHS.exe"
-EDITION = "SQL Server 2012 Express (64位)"
 MiB = 1 << 20
 
-ADDRESS_FAILED = "非常抱歉，下载地址获取错误，请重试。"
-PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
-ASK_CLOSE = "确定结束安装吗？"
-INSTALLING = "正在安装数据库"
 STEP4_ABOUT2 = "版本：%s，安装目录：C:\\Stackhold\\SQL Server" % EDITION
 # Step 3 ends in step 4 or in a message: any of these in About1 is past the transfer.
 PAST_TRANSFER = ("文件下载完成", INSTALLING, "数据库安装结束", "正在检测结果")
@@ -40,30 +33,10 @@ PAST_TRANSFER = ("文件下载完成", INSTALLING, "数据库安装结束", "正
 PERCENT = re.compile(r"已下载 (-?\d+(?:\.\d+)?)%")
 SPEED_LINE = re.compile(r"版本：(.+)，文件大小：(-?\d+)M，下载速度：(-?\d+(?:\.\d+)?)(K|M)/S")
 
-IDOK, IDYES, IDNO = 1, 6, 7
 HOLD_SETUP = {"STACKHOLD_SETUP_SECONDS": "60"}  # the stand-in setup waits; step 4 stays on screen
 
 
 # ---------------------------------------------------------------- the outside world
-
-
-def make_package(build, folder, size, seed):
-    """The stand-in setup padded with pseudo-random bytes, then signed (the
-    signature covers the padding, so it must come last). Returns (path, bytes)."""
-    standin = build.fixture("setup_standin.exe")
-    build.require(standin)
-    with open(standin, "rb") as f:
-        program = f.read()
-    rng = random.Random(seed)
-    os.makedirs(folder, exist_ok=True)
-    unsigned = os.path.join(folder, "package.unsigned.exe")
-    with open(unsigned, "wb") as f:
-        f.write(program + rng.randbytes(max(0, size - len(program))))
-    signed = os.path.join(folder, "package.exe")
-    ensure_pki().sign(unsigned, signed, "codesign")
-    os.remove(unsigned)
-    with open(signed, "rb") as f:
-        return signed, f.read()
 
 
 class Rig:
@@ -100,26 +73,7 @@ def file_size(path):
     return os.path.getsize(path) if os.path.exists(path) else -1
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 # ---------------------------------------------------------------- the window
-
-
-def expect_message(s, text):
-    """The installer shows `text` in its OK-only box, titled with the
-    program's name; after OK the program ends."""
-    d = s.driver
-    box = d.msgbox(timeout=30, check=False)
-    if not box["ok"]:
-        raise AssertionError("no message box; About1 is %r" % d.texts().text("About1"))
-    assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
-    assert box["title"] == APP_TITLE, box
-    assert [b["id"] for b in box["buttons"]] == [IDOK], box["buttons"]
-    d.press("ok")
-    assert s.wait_exit(10) is not None, "the program runs on after the message"
 
 
 def expect_step4(s):

@@ -16,14 +16,9 @@ from harness import (Body, Cut, Drop, File, HarnessError, HttpServer, InstallRig
                      log, wait_until)
 from harness.nginx import kServiceLock, kServicePort
 from harness.mounts import Mounts
-from layout import APP_TITLE
-from checks import expect_success
+from checks import (ADDRESS_FAILED, DOWNLOADING, EDITION, INSTALLING, PACKAGE_WRONG, expect_message, expect_success,
+                    read)
 
-ADDRESS_FAILED = "非常抱歉，下载地址获取错误，请重试。"
-PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
-DOWNLOADING = "正在下载文件"
-INSTALLING = "正在安装数据库"
-EDITION = "SQL Server 2012 Express (64位)"
 
 SERVICE_PATH = "/api/sqlserver.asp"
 SERVICE_URI = SERVICE_PATH + "?version=2012&x64=1"  # the default edition
@@ -42,11 +37,6 @@ def sha256(data_or_path):
         return hashlib.sha256(data_or_path).hexdigest()
     with open(data_or_path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def signed_standin(build, folder):
@@ -101,27 +91,6 @@ def relaunch(s, install_dir=None):
     if s.installer is not None:
         s.installer.stop()
     start(s, install_dir)
-
-
-def expect_message(s, text, timeout=30):
-    """The installer shows `text` in an OK-only box titled with its name and
-    ends when it is confirmed. Returns the window's texts as they stood
-    under the box."""
-    d = s.driver
-    box = d.msgbox(timeout=timeout, check=False)
-    if not box["ok"]:
-        t = d.texts() if s.running() else None
-        raise AssertionError("no message within %d s; About1 %r, About2 %r, running %s" % (
-            timeout, t and t.text("About1"), t and t.text("About2"), s.running()))
-    assert box["title"] == APP_TITLE and box["text"] == text, (box["title"], box["text"])
-    assert [b["id"] for b in box["buttons"]] == [1], box["buttons"]  # IDOK alone
-    under = d.texts()
-    assert s.running(), "the installer ended before the message was confirmed"
-    d.press("ok")
-    code = s.wait_exit(10)
-    assert code is not None, "the installer still runs after its message was confirmed"
-    assert code != 0, "the installer ended with success (0) after a failure"
-    return under
 
 
 def expect_no_tool(s):

@@ -14,28 +14,21 @@
 """
 
 import os
-import random
 import shutil
 
-from checks import check_bars, expect_success, submit_defaults
+from checks import (ASK_CLOSE, IDNO, IDYES, INSTALLING, NOTES, PACKAGE, PACKAGE_DIR, PACKAGE_URI, PACKAGE_WRONG,
+                    check_bars, expect_box, expect_success, make_package, submit_defaults)
 from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, wait_until
 from harness.prefix import run_wine
 from layout import APP_TITLE, BAR_BLUE, place
 
-PACKAGE_DIR = "C:\\Stackhold\\packages"
-PACKAGE = PACKAGE_DIR + "\\SQLEXPR_x64_CHS.exe"
 PACKAGE_KEY = ("2012", "1")  # the edition the settings page opens on
-PACKAGE_URI = "/2012/SQLEXPR_x64_CHS.exe"
 BATCH = "C:\\Stackhold\\fx35.bat"
-NOTES = "SQL Server安装说明.txt"
 MiB = 1 << 20
 
-INSTALLING = "正在安装数据库"
 FAILED = "数据库安装失败"
 FAILED_LINE = "非常抱歉，数据库安装失败，请重试"
 FAILED_BOX = "非常抱歉，数据库安装失败，请重试！"
-PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
-ASK_CLOSE = "确定结束安装吗？"
 NO_CLOSE = "数据库正在安装，无法结束。"
 SITE_URL = "http://www.corvane.com/"  # the build's setting for the maker's site
 
@@ -45,7 +38,6 @@ DISM_LATER = ("c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /Feature
               " /FeatureName:NetFx3 /FeatureName:NetFx3ServerFeatures /FeatureName:IIS-NetFxExtensibility"
               " /FeatureName:IIS-ApplicationDevelopment")
 
-IDOK, IDYES, IDNO = 1, 6, 7
 
 
 # ---------------------------------------------------------------- helpers
@@ -67,22 +59,6 @@ def size_of(s, windows_path):
 
 def notes_exist(s):
     return os.path.exists(os.path.join(s.desktop(), NOTES))
-
-
-def expect_box(s, text, timeout=45):
-    """The installer's OK-only message box with `text`, titled with the
-    program's name; returns it unanswered."""
-    d = s.driver
-    box = d.msgbox(timeout=timeout, check=False)
-    if not box["ok"]:
-        code = s.wait_exit(1)
-        if code is not None:
-            raise AssertionError("the program ended (exit %d) instead of showing %r" % (code, text))
-        raise AssertionError("no message box within %d s; About1 is %r" % (timeout, d.texts().text("About1")))
-    assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
-    assert box["title"] == APP_TITLE, box
-    assert [b["id"] for b in box["buttons"]] == [IDOK], box["buttons"]
-    return box
 
 
 def press_ok_and_expect_end(s):
@@ -147,7 +123,7 @@ def fail_in_step5(ctx, env, windows_version=None, setup_result=None):
             f.write(b"c:\\windows\\system32\\dism.exe /Left-Over\r\n")
         s.launch()
         submit_defaults(s)
-        expect_box(s, FAILED_BOX)
+        expect_box(s, FAILED_BOX, timeout=45)
 
         t = s.driver.texts()
         assert t.text("About1") == FAILED, t.control("About1")
@@ -306,7 +282,7 @@ def scenario_rerun_after_failure(ctx):
     with ctx.scenario(env=env) as s, InstallRig(ctx.build, os.path.join(s.workdir, "rig")) as rig:
         s.launch()
         submit_defaults(s)
-        expect_box(s, FAILED_BOX)
+        expect_box(s, FAILED_BOX, timeout=45)
         press_ok_and_expect_end(s)
         whole = os.path.getsize(rig.package_path(PACKAGE_KEY))
         assert size_of(s, PACKAGE) == whole, "run 1 did not leave the whole package"
@@ -328,31 +304,14 @@ def scenario_rerun_after_failure(ctx):
         close_at_step5(s)
 
 
-def make_package(build, folder, size):
-    """The stand-in setup padded to `size` bytes, then signed (the signature
-    covers the padding). The download tool writes to disk in blocks of
-    1 MiB, so a partial file needs a package of several."""
-    standin = build.fixture("setup_standin.exe")
-    build.require(standin)
-    with open(standin, "rb") as f:
-        program = f.read()
-    os.makedirs(folder, exist_ok=True)
-    unsigned = os.path.join(folder, "package.unsigned.exe")
-    with open(unsigned, "wb") as f:
-        f.write(program + random.Random(5).randbytes(max(0, size - len(program))))
-    signed = os.path.join(folder, "SQLEXPR_x64_CHS.exe")
-    ensure_pki().sign(unsigned, signed, "codesign")
-    os.remove(unsigned)
-    return signed
-
-
 def scenario_rerun_partial_download(ctx):
     """Run 1's download is cut short by killing the download tool from
     outside: the size check fails and the partial file stays. Run 2 in the
     same folder continues it with a range request and installs; the package
     it ran passed the signature check, so the continued file is byte-exact."""
     with ctx.scenario(env={"STACKHOLD_SETUP_SECONDS": "0.5"}) as s:
-        package = make_package(ctx.build, os.path.join(s.workdir, "files"), 3 * MiB + 12345)
+        package, _ = make_package(ctx.build, os.path.join(s.workdir, "files"), 3 * MiB + 12345,
+                                  name="SQLEXPR_x64_CHS.exe")
         whole = os.path.getsize(package)
         with HttpServer({PACKAGE_URI: File(package, rate=256 * 1024)}) as host, \
                 Nginx(ensure_pki(), service_answers={"default": "[%s]" % host.url(PACKAGE_URI)},
@@ -361,7 +320,7 @@ def scenario_rerun_partial_download(ctx):
             submit_defaults(s)
             wait_until(lambda: size_of(s, PACKAGE) >= MiB, 30, what="the first MiB on disk")
             assert s.kill_program("wget.exe") >= 1, "no wget.exe to stop"
-            expect_box(s, PACKAGE_WRONG)
+            expect_box(s, PACKAGE_WRONG, timeout=45)
             press_ok_and_expect_end(s)
             partial = size_of(s, PACKAGE)
             assert 0 < partial < whole, "run 1 left %d of %d bytes" % (partial, whole)
@@ -424,7 +383,7 @@ def refused_package(ctx, signer, spoil, then_repaired):
         spoil(ctx, rig, served)
         s.launch()
         submit_defaults(s)
-        expect_box(s, PACKAGE_WRONG)
+        expect_box(s, PACKAGE_WRONG, timeout=45)
         assert s.driver.texts().text("About1") != "文件下载完成", "step 3 was marked done"
         press_ok_and_expect_end(s)
         assert [r["method"] for r in rig.requests()] == ["GET", "HEAD", "GET"], rig.requests()

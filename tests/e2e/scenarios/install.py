@@ -4,12 +4,11 @@ window shows at the end, and what is left on the machine."""
 
 import os
 
-from checks import check_bars, expect_success, submit_defaults
+from checks import NOTES, check_bars, expect_success, submit_defaults
 from harness import InstallRig
 from layout import BAR_BLUE, place
 
 PASSWORD_LEAD = "恭喜，数据库安装成功，SA密码："
-NOTES = "SQL Server安装说明.txt"
 
 
 def expected_setup_line(package, data_dir, password):

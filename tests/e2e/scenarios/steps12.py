@@ -21,8 +21,8 @@ import time
 from harness import Nginx, ensure_pki, log, run_wine, wait_until
 from harness.mounts import Mounts, free_bytes
 from harness.util import Skip
-from checks import check_bars
-from layout import APP_TITLE, EDITIONS
+from checks import ADDRESS_FAILED, DOWNLOADING, check_bars, expect_box
+from layout import EDITIONS
 
 GATE_VERSION = "非常抱歉，只有Windows Server 2008 R2及以上系统才能使用[60]。"
 GATE_PORT = "非常抱歉，1433端口已被使用。"
@@ -31,30 +31,14 @@ GATE_DISK = "非常抱歉，C盘剩余空间必须大于5G。"
 GATE_WGET = "Wget.exe不存在，请重新下载系统。"
 DIR_REFUSED = "安装目录错误，请重新选择。"
 DRIVE_FULL = "盘剩余空间必须大于5G，请重新选择。"  # after the drive letter as typed
-NO_ADDRESS = "非常抱歉，下载地址获取错误，请重试。"
 
 CHECKING = "正在检测环境"
-DOWNLOADING = "正在下载文件"
 EDITION_LEAD = "数据库版本："
 SETTINGS_CONTROLS = ("Step2_T1", "Step2_Version", "Step2_Submit", "Step2_T2", "Step2_Path", "Step2_Select")
 FAILURE_EXIT = 1  # how the program ends after a fatal message
 
 
 # ------------------------------------------------------------ shared checks
-
-
-def read_message(s, expected, timeout=20):
-    """The program's message box: exactly `expected`, with the program's
-    title and an OK button only. Returns the box as the driver saw it."""
-    box = s.driver.msgbox(timeout=timeout, check=False)
-    if not box["ok"]:
-        t = s.driver.texts() if s.running() else None
-        raise AssertionError("no message box (expected %r); About1 %r" % (
-            expected, t.text("About1") if t else "(the program has ended)"))
-    assert box["text"] == expected, "message %r, expected %r" % (box["text"], expected)
-    assert box["title"] == APP_TITLE, box["title"]
-    assert [b["id"] for b in box["buttons"]] == [1], "buttons other than OK: %r" % box["buttons"]
-    return box
 
 
 def dismiss(s, box, timeout=5):
@@ -77,7 +61,7 @@ def ends_after_ok(s):
 def refused_by_gate(s, expected):
     """Step 1 stops at `expected`: still checking, no settings page, and the
     program ends after OK."""
-    read_message(s, expected)
+    expect_box(s, expected)
     t = s.driver.texts()
     assert t.text("About1") == CHECKING and t.visible("About1"), t.control("About1")
     shown = [name for name in SETTINGS_CONTROLS if t.visible(name)]
@@ -119,7 +103,7 @@ def submit(s, box_text, expected):
     if box_text is not None:
         assert before.text("Step2_Path") == box_text, before.text("Step2_Path")
     d.click("Step2_Submit")
-    dismiss(s, read_message(s, expected))
+    dismiss(s, expect_box(s, expected))
     time.sleep(0.3)
     assert s.running(), "the program ended after the refusal %r" % expected
     after = d.texts()
@@ -140,7 +124,7 @@ def step3_begun(s, edition_index, service):
     """After a good submission: page hidden, status lines back, step 3 asked
     the service for the edition; it answered no address, so the program ends
     with the address message."""
-    read_message(s, NO_ADDRESS, timeout=30)
+    expect_box(s, ADDRESS_FAILED, timeout=30)
     t = s.driver.texts()
     shown = [name for name in SETTINGS_CONTROLS if t.visible(name)]
     assert not shown, "settings controls still shown in step 3: %s" % shown
@@ -236,7 +220,7 @@ def scenario_gate_port(ctx):
             sockets = make()
             try:
                 s.launch()
-                read_message(s, GATE_PORT)
+                expect_box(s, GATE_PORT)
             finally:
                 for sock in sockets:
                     sock.close()
