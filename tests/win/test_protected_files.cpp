@@ -20,7 +20,6 @@
 
 #include <cstring>
 #include <functional>
-#include <ios>
 #include <initializer_list>
 #include <string>
 
@@ -261,11 +260,14 @@ DWORD LinkCount(const std::wstring& path)
     return ok ? info.nNumberOfLinks : 0;
 }
 
-// A second name for target, made from Linux with ln, or else by Wine.
-bool MakeHardLink(const std::wstring& link, const std::wstring& target)
+// A second name for target, made from Linux with ln, or else by Wine; how
+// it was made, or empty when neither could.
+std::string MakeHardLink(const std::wstring& link, const std::wstring& target)
 {
-    if (RunLinux(L"Z:\\usr\\bin\\ln", L"", {target, link}, [&] { return LinkCount(target) > 1; })) return true;
-    return ::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) && LinkCount(target) > 1;
+    if (RunLinux(L"Z:\\usr\\bin\\ln", L"", {target, link}, [&] { return LinkCount(target) > 1; }))
+        return "ln";
+    if (::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) && LinkCount(target) > 1) return "CreateHardLinkW";
+    return {};
 }
 
 // The owner as SDDL reads it back ("AN" for Anonymous).
@@ -412,11 +414,16 @@ TEST_CASE("the package folder in every state it can be found in")
             REQUIRE(::CreateDirectoryW(packages.c_str(), nullptr));
             keptBytes = "MZ planted";
             REQUIRE(WriteBytes(package, keptBytes));
-            if (!SetOwner(packages, kForeignOwner) || ReadSecurity(packages).sddl.find(kForeignOwner) == std::wstring::npos) {
-                MESSAGE("this Wine keeps no foreign owner on a folder (SetNamedSecurityInfo answers success, the "
-                        "owner read back is the user's): row not shown");
+            // This Wine keeps no owner that is set (SetNamedSecurityInfo
+            // answers success, the owner read back is the user's); a folder
+            // given to the Linux account nobody reads back as Anonymous.
+            const bool set = SetOwner(packages, kForeignOwner) &&
+                             ReadSecurity(packages).sddl.find(kForeignOwner) != std::wstring::npos;
+            if (!set && !GiveToNobody(packages)) {
+                MESSAGE("neither SetNamedSecurityInfo nor chown nobody gave the folder a foreign owner: row not shown");
                 continue;
             }
+            MESSAGE("owner of the folder read back: " << WideToUtf8(OwnerOf(packages)));
         } else if (what.starts_with("a file")) {
             keptBytes = "not a folder";
             REQUIRE(WriteBytes(packages, keptBytes));
@@ -489,15 +496,17 @@ TEST_CASE("a reused package folder holding anything but our own single-link file
         REQUIRE(WriteBytes(packages + L"\\ours.part", "MZ partial"));
         std::wstring planted;
         switch (c.plant) {
-        case Plant::HardLink:
+        case Plant::HardLink: {
             REQUIRE(WriteBytes(service, serviceBytes));
-            if (!MakeHardLink(package, service)) {
+            const std::string how = MakeHardLink(package, service);
+            if (how.empty()) {
                 MESSAGE("neither ln nor this Wine made a hard link: row not shown");
                 continue;
             }
-            MESSAGE("link count of the package's name: " << LinkCount(package));
+            MESSAGE("hard link made by " << how << "; link count of the package's name: " << LinkCount(package));
             planted = L"SQLEXPR_x64_CHS.exe";
             break;
+        }
         case Plant::Folder:
             REQUIRE(::CreateDirectoryW((packages + L"\\sub").c_str(), nullptr));
             REQUIRE(WriteBytes(packages + L"\\sub\\x.exe", "MZ inside"));
@@ -549,7 +558,9 @@ TEST_CASE("a held folder: no other process renames or deletes it")
     // Windows records a share mode only for an open with data access: the
     // hold lists and traverses, so its missing FILE_SHARE_DELETE counts.
     const ACCESS_MASK access = GrantedAccess(reinterpret_cast<HANDLE>(held.token()));
-    MESSAGE("access of the folder's hold: 0x" << std::hex << access);
+    char mask[16];
+    ::wsprintfA(mask, "0x%lx", static_cast<unsigned long>(access));
+    MESSAGE("access of the folder's hold: " << mask);
     CHECK((access & (FILE_LIST_DIRECTORY | FILE_TRAVERSE)) == (FILE_LIST_DIRECTORY | FILE_TRAVERSE));
 
     Cmd(L"move \"" + packages + L"\" \"" + renamed + L"\" >nul 2>&1");
@@ -770,7 +781,7 @@ TEST_CASE("DeleteFileInHeldFolder: only a plain name, only inside the folder hel
 
     // A second name of a file outside: the name in the folder goes, the
     // file outside keeps its bytes.
-    if (MakeHardLink(packages + L"\\linked.exe", victim)) {
+    if (!MakeHardLink(packages + L"\\linked.exe", victim).empty()) {
         CHECK(DeleteFileInHeldFolder(held, "linked.exe"));
         CHECK_FALSE(IsFile(packages + L"\\linked.exe"));
         CHECK(ReadBytes(victim) == "MZ victim");
