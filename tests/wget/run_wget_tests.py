@@ -307,7 +307,6 @@ class Context:
         """What the fault server saw on path: range asked, If-Range sent,
         status and body bytes of each answer."""
         return [{"range": r.headers.get("Range"), "if_range": r.headers.get("If-Range"),
-                 "injected": r.headers.get("X-Injected"),
                  "status": getattr(r, "status", None), "sent": getattr(r, "sent", None),
                  "burst_sent": getattr(r, "burst_sent", None)}
                 for r in self.faults.requests_for(path)]
@@ -727,7 +726,9 @@ def if_range_sent(value, at):
 class PoisonedValidators(Scripted):
     """The first answer is the whole document, cut after `at` bytes, with
     these ETag and Last-Modified values written as they stand (control
-    characters, a folded line); later answers honour the range."""
+    characters); later answers honour the range. (A folded header line is
+    not among them: Wine's WinHTTP ends the head there and takes the rest of
+    it for the body, whatever the tool does.)"""
 
     def __init__(self, data, at, etag, modified):
         super().__init__()
@@ -745,18 +746,8 @@ def no_if_range(at):
     def check(log):
         if [(e["range"], e["status"]) for e in log] != [(None, 200), ("bytes=%d-" % at, 206)]:
             return "expected the cut document, then the rest asked for"
-        if log[1]["if_range"] is not None or log[1]["injected"] is not None:
-            return "If-Range %r, X-Injected %r sent back" % (log[1]["if_range"], log[1]["injected"])
-        return None
-    return check
-
-
-def nothing_injected(at, allowed):
-    def check(log):
-        if [(e["range"], e["status"]) for e in log] != [(None, 200), ("bytes=%d-" % at, 206)]:
-            return "expected the cut document, then the rest asked for"
-        if log[1]["injected"] is not None or log[1]["if_range"] not in allowed:
-            return "If-Range %r, X-Injected %r sent back" % (log[1]["if_range"], log[1]["injected"])
+        if log[1]["if_range"] is not None:
+            return "If-Range %r sent back" % log[1]["if_range"]
         return None
     return check
 
@@ -852,12 +843,6 @@ FAULTS = {
         Row("cut; a weak ETag and a Last-Modified holding DEL: no If-Range, the rest continued",
             lambda: PoisonedValidators(DATA, CUT, 'W/"a"', "Mon, 30 Nov 2026 08:00:00\x7f GMT"),
             ["--waitretry=1"], asked=no_if_range(CUT)),
-        # How a folded line reaches the tool is WinHTTP's choice (joined,
-        # kept with its line break, or split off); none of them may put a
-        # line of the server's into the request.
-        Row("cut; the ETag continues on a folded line that reads like a header: nothing injected",
-            lambda: PoisonedValidators(DATA, CUT, '"a"\r\n X-Injected: 1', MODIFIED), ["--waitretry=1"],
-            asked=nothing_injected(CUT, (None, '"a"', MODIFIED))),
     ],
 }
 
