@@ -376,8 +376,9 @@ TEST_CASE("a package growing past the announced size stops our tool; the size ch
         form.Timer2_Timer();
     };
     CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
-    const std::vector<std::string> tail = {"run:" + kWgetLine, "kill:wget.exe in C:\\Tools", "taskbar:clear",
-                                           "delete:" + kPackage, "msg:非常抱歉，安装包错误，请重新下载。", "end:1"};
+    const std::vector<std::string> tail = {"run:" + kWgetLine,       "kill:wget.exe in C:\\Tools",
+                                           "taskbar:clear",           "delete:" + kPackage,
+                                           "msg:非常抱歉，安装包错误，请重新下载。", "end:1"};
     CHECK(std::vector<std::string>(fake.log.end() - static_cast<long>(tail.size()), fake.log.end()) == tail);
     CHECK(fake.fileSizes.count(kPackage) == 0);
 }

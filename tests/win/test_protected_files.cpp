@@ -266,7 +266,8 @@ std::string MakeHardLink(const std::wstring& link, const std::wstring& target)
 {
     if (RunLinux(L"Z:\\usr\\bin\\ln", L"", {target, link}, [&] { return LinkCount(target) > 1; }))
         return "ln";
-    if (::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) && LinkCount(target) > 1) return "CreateHardLinkW";
+    if (::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) && LinkCount(target) > 1)
+        return "CreateHardLinkW";
     return {};
 }
 
@@ -420,7 +421,8 @@ TEST_CASE("the package folder in every state it can be found in")
             const bool set = SetOwner(packages, kForeignOwner) &&
                              ReadSecurity(packages).sddl.find(kForeignOwner) != std::wstring::npos;
             if (!set && !GiveToNobody(packages)) {
-                MESSAGE("neither SetNamedSecurityInfo nor chown nobody gave the folder a foreign owner: row not shown");
+                MESSAGE("neither SetNamedSecurityInfo nor chown nobody gave the folder a foreign owner: "
+                        "row not shown");
                 continue;
             }
             MESSAGE("owner of the folder read back: " << WideToUtf8(OwnerOf(packages)));
