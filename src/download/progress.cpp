@@ -42,3 +42,8 @@ std::string SizeMegabytesText(int64_t totalSize)
 {
     return FormatNumber(RoundHalfEven(static_cast<double>(totalSize) / 1024.0 / 1024.0));
 }
+
+bool GrewPastAnnouncedSize(int64_t currentSize, int64_t announcedSize)
+{
+    return announcedSize > 0 && currentSize > announcedSize;
+}

@@ -17,3 +17,7 @@ std::string SpeedText(int64_t kilobytesPerSecond);
 std::string PercentText(int64_t currentSize, int64_t totalSize);
 // Package size in whole MiB.
 std::string SizeMegabytesText(int64_t totalSize);
+
+// True when the package on disk has grown past the size the host announced
+// (announced 0: no size was given, and nothing is judged).
+bool GrewPastAnnouncedSize(int64_t currentSize, int64_t announcedSize);

@@ -66,11 +66,20 @@ int64_t GetLocalFileSize(const std::string& path) noexcept;
 // with the protected DACL (SYSTEM and Administrators full control, Users
 // read and execute, owner Administrators), or, when it is there from an
 // earlier run, given that DACL again, on itself and on the files it holds. A
-// link, a file or a folder of a foreign owner at path is moved aside (to
-// path + ".untrusted-" + a time stamp) and a fresh folder made. The folder
-// is held open so that it cannot be renamed or removed while the installer
-// runs; empty when no safe folder could be had.
+// link, a file or a folder of a foreign owner at path, and a folder holding
+// anything but regular single-link files of a trusted owner (a hard link, a
+// subfolder, a link, a file of another account), is moved aside (to path +
+// ".untrusted-" + a time stamp) and a fresh folder made. The folder is held
+// open (listing and traversing, sharing read and write, not delete) so that
+// it cannot be renamed or removed while the installer runs; empty when no
+// safe folder could be had.
 [[nodiscard]] HeldFile EnsureProtectedFolder(const std::string& path) noexcept;
+// Removes the file of that plain name from the folder that EnsureProtectedFolder
+// holds, reached through the held folder itself, never through a path: nothing
+// outside that folder is touched, whatever its path leads to meanwhile. A link
+// of that name goes itself; a folder of that name stays. True when no such
+// file is left; false when the folder is not held or the file stays.
+bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noexcept;
 // Opens the file that is about to be checked and run: read access, sharing
 // read only, a regular file with one link and not a link itself, given the
 // protected DACL. Empty when any of that fails (another process still has it

@@ -12,6 +12,7 @@
 #include "platform/acl_win32.h"
 #include "platform/handles_win32.h"
 #include "platform/strings.h"
+#include "platform/system_dll_win32.h"
 #include "platform/text_win32.h"
 
 namespace {
@@ -155,30 +156,116 @@ constexpr DWORD kSecure = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATT
 constexpr DWORD kSecureNoOwner = READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kInspect = READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// Windows records the share mode of an open only when it includes data
+// access (read, write, execute, delete): a folder held with attribute and
+// security rights alone keeps nobody from renaming or deleting it. Listing
+// and traversing are a folder's read and execute.
+constexpr DWORD kFolderData = FILE_LIST_DIRECTORY | FILE_TRAVERSE;
+constexpr DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// The files an earlier run left in the folder (a partial or a complete
-// package) get the protected DACL too. A link or a file with a second name
-// is left as it is: giving it our DACL would change a file elsewhere, and
-// HoldFileForRun refuses it in any case.
-void ProtectFilesIn(const std::wstring& folder) noexcept
+bool IsDotEntry(const wchar_t* name) noexcept
+{
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// An entry of a reused folder that may stay in it: a regular file with one
+// link, not a link itself, owned by a trusted account. Opened as itself,
+// and given the protected DACL when it may stay.
+bool KeepTrustedFile(const std::wstring& path) noexcept
+{
+    const UniqueFile file = OpenEntry(path, {kSecure, kSecureNoOwner, kInspect}, kShareAll);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !::GetFileInformationByHandle(file.get(), &info) || !IsSingleRegularFile(info) ||
+        !HasTrustedOwner(file.get()))
+        return false;
+    // A partial or complete package of an earlier run is protected too. A
+    // file that cannot be given the DACL (opened without WRITE_DAC) may stay:
+    // HoldFileForRun sets it, or refuses it, before anything runs it.
+    ApplyProtectedSecurity(file.get(), ProtectedKind::File);
+    return true;
+}
+
+// True when everything in the folder may stay (see KeepTrustedFile). A hard
+// link named like the package would have the tool append to, or overwrite,
+// a file elsewhere that the user could not write; a subfolder, a link or a
+// file of another owner is nothing an earlier run of ours left. Called once
+// the folder carries the protected DACL, so nobody else adds an entry
+// after the walk.
+bool HoldsOnlyTrustedFiles(const std::wstring& folder) noexcept
 {
     try {
         WIN32_FIND_DATAW data{};
         const HANDLE find = ::FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &data,
                                                FindExSearchNameMatch, nullptr, 0);
-        if (find == INVALID_HANDLE_VALUE) return;
+        if (find == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        bool trusted = true;
         do {
-            if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-                continue;
-            const UniqueFile file =
-                OpenEntry(JoinPath(folder, data.cFileName), {kSecure, kSecureNoOwner}, kShareAll);
-            BY_HANDLE_FILE_INFORMATION info{};
-            if (file && ::GetFileInformationByHandle(file.get(), &info) && IsSingleRegularFile(info))
-                ApplyProtectedSecurity(file.get(), ProtectedKind::File);
-        } while (::FindNextFileW(find, &data));
+            if (IsDotEntry(data.cFileName)) continue;
+            trusted = (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                      KeepTrustedFile(JoinPath(folder, data.cFileName));
+        } while (trusted && ::FindNextFileW(find, &data));
+        const bool complete = !trusted || ::GetLastError() == ERROR_NO_MORE_FILES;
         ::FindClose(find);
+        return trusted && complete;
     } catch (...) {
+        return false;
     }
+}
+
+// The NT call that opens a name relative to a folder handle: the one way to
+// reach an entry of the folder held, whatever its path leads to meanwhile.
+struct UnicodeName {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+};
+struct NtObjectAttributes {
+    ULONG Length;
+    HANDLE RootDirectory;
+    UnicodeName* ObjectName;
+    ULONG Attributes;
+    PVOID SecurityDescriptor;
+    PVOID SecurityQualityOfService;
+};
+struct NtIoStatus {
+    union {
+        LONG Status;
+        PVOID Pointer;
+    };
+    ULONG_PTR Information;
+};
+using NtOpenFileCall = LONG(WINAPI*)(PHANDLE, ACCESS_MASK, NtObjectAttributes*, NtIoStatus*, ULONG, ULONG);
+constexpr ULONG kObjCaseInsensitive = 0x40;
+constexpr ULONG kFileNonDirectoryFile = 0x40;
+constexpr ULONG kFileSynchronousIoNonalert = 0x20;
+constexpr ULONG kFileOpenReparsePoint = 0x200000;
+constexpr LONG kStatusObjectNameNotFound = static_cast<LONG>(0xC0000034);
+constexpr LONG kStatusFileIsADirectory = static_cast<LONG>(0xC00000BA);
+
+// Opens the file name inside the held folder as itself (a link is not
+// followed), never a folder; sets noFile when there is no file of that name.
+UniqueFile OpenInFolder(HANDLE folder, const std::wstring& name, DWORD access, bool& noFile) noexcept
+{
+    noFile = false;
+    static const auto open = ProcAddressAs<NtOpenFileCall>(::GetModuleHandleW(L"ntdll.dll"), "NtOpenFile");
+    if (!open || name.empty() || name.size() > 255) return UniqueFile{};
+    // One plain name: no separator, no stream, nothing that climbs out.
+    if (name.find_first_of(L"\\/:") != std::wstring::npos || name == L"." || name == L"..")
+        return UniqueFile{};
+    std::wstring buffer = name;
+    UnicodeName text{static_cast<USHORT>(buffer.size() * sizeof(wchar_t)),
+                     static_cast<USHORT>(buffer.size() * sizeof(wchar_t)), buffer.data()};
+    NtObjectAttributes attributes{sizeof(NtObjectAttributes), folder, &text, kObjCaseInsensitive, nullptr,
+                                  nullptr};
+    NtIoStatus io{};
+    HANDLE file = nullptr;
+    const LONG status = open(&file, access | SYNCHRONIZE, &attributes, &io, kShareAll,
+                             kFileNonDirectoryFile | kFileSynchronousIoNonalert | kFileOpenReparsePoint);
+    if (status < 0) {
+        noFile = status == kStatusObjectNameNotFound || status == kStatusFileIsADirectory;
+        return UniqueFile{};
+    }
+    return UniqueFile(file);
 }
 
 // Renames whatever stands at path (a link itself, not its target) to
@@ -349,10 +436,11 @@ HeldFile EnsureProtectedFolder(const std::string& path) noexcept
         // A few rounds: each either finds the folder sound, makes it, or
         // moves aside what stands in its place; another process may race us.
         for (int round = 0; round < 4; ++round) {
-            // Held without FILE_SHARE_DELETE: while it is open nobody can
-            // rename the folder or put another in its place.
-            UniqueFile folder =
-                OpenEntry(wide, {kSecure, kSecureNoOwner, kInspect}, FILE_SHARE_READ | FILE_SHARE_WRITE);
+            // Held with data access and without FILE_SHARE_DELETE: while it
+            // is open nobody can rename or delete the folder or put another
+            // in its place.
+            UniqueFile folder = OpenEntry(
+                wide, {kSecure | kFolderData, kSecureNoOwner | kFolderData, kInspect | kFolderData}, kHoldShare);
             if (!folder) {
                 const DWORD error = ::GetLastError();
                 if (error == ERROR_FILE_NOT_FOUND) {
@@ -370,13 +458,12 @@ HeldFile EnsureProtectedFolder(const std::string& path) noexcept
                                (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
                                (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
                                HasTrustedOwner(folder.get()) &&
-                               ApplyProtectedSecurity(folder.get(), ProtectedKind::Folder);
-            if (sound) {
-                ProtectFilesIn(wide);
-                return Hold(std::move(folder));
-            }
+                               ApplyProtectedSecurity(folder.get(), ProtectedKind::Folder) &&
+                               HoldsOnlyTrustedFiles(wide);
+            if (sound) return Hold(std::move(folder));
             // A junction, a symbolic link, a file, a folder someone else
-            // owns, or one whose DACL cannot be set: never used as it stands.
+            // owns, one whose DACL cannot be set, or one holding anything
+            // but our own single-link files: never used as it stands.
             folder.reset();
             if (!MoveAside(wide)) return {};
         }
@@ -438,5 +525,22 @@ HeldFile WriteFreshTextFile(const std::string& path, const std::string& text) no
         return Hold(std::move(held));
     } catch (...) {
         return {};
+    }
+}
+
+bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noexcept
+{
+    try {
+        if (!folder) return false;
+        const HANDLE held = reinterpret_cast<HANDLE>(folder.token());
+        bool noFile = false;
+        const UniqueFile entry =
+            OpenInFolder(held, Utf8ToWide(name), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, noFile);
+        if (!entry) return noFile;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!::GetFileInformationByHandle(entry.get(), &info)) return false;
+        return DeleteThroughHandle(entry.get(), info.dwFileAttributes);
+    } catch (...) {
+        return false;
     }
 }

@@ -17,7 +17,10 @@ void Main::Label_Close_Click()
         // behind locked; a wget.exe of anyone else's keeps running.
         KillProcessByName("wget.exe", state.ProgramDir);
         SleepMilliseconds(100);
-        DeleteFileIfExists(packagePath());
+        // Only inside the package folder that was made safe and is held:
+        // before that, or without a checked name, nothing is deleted.
+        if (packageFolder_ && !state.PackageFileName.empty())
+            DeleteFileInHeldFolder(packageFolder_, state.PackageFileName);
     }
     EndProcess(0);
 }

@@ -105,6 +105,20 @@ HeldFile EnsureProtectedFolder(const std::string& path) noexcept
     fake.folders.insert(path);
     return FakeHold(path);
 }
+bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noexcept
+{
+    // Only through a folder that is held, and only a plain name inside it.
+    const auto it = fake.held.find(folder.token());
+    if (!folder || it == fake.held.end() || name.empty() || name.find_first_of("\\/:") != std::string::npos) {
+        fake.log.push_back("delete-unheld:" + name);
+        return false;
+    }
+    const std::string path = it->second + "\\" + name;
+    fake.log.push_back("delete:" + path);
+    if (fake.fileSizes.count(path) && fake.undeletable.count(path)) return false;
+    fake.fileSizes.erase(path);
+    return true;
+}
 HeldFile HoldFileForRun(const std::string& path) noexcept
 {
     fake.log.push_back("hold:" + path);
@@ -154,6 +168,7 @@ std::string HttpGet(const std::string& url) noexcept
 int64_t GetRemoteFileSize(const std::string& url, EventPump) noexcept
 {
     fake.log.push_back("head:" + url);
+    if (fake.onHead) fake.onHead(url);
     const auto it = fake.remoteSizes.find(url);
     return it == fake.remoteSizes.end() ? 0 : it->second;
 }

@@ -41,6 +41,8 @@ struct FakeSystem {
     // Network.
     std::map<std::string, std::string> httpBodies;  // url → body; missing → empty
     std::map<std::string, int64_t> remoteSizes;     // url → Content-Length; missing → 0
+    // Called while GetRemoteFileSize waits (the window's events flow then).
+    std::function<void(const std::string&)> onHead;
 
     // Outside programs: called for each RunAndWait with the command line and
     // for each RunBatchAndWait with the batch file.

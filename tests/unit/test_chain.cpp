@@ -59,9 +59,9 @@ TEST_CASE("a whole installation, start to success")
     const std::vector<std::string> expected = {
         "ensure:E:\\",
         "ensure:E:\\DB\\",
+        "protect:D:\\Apps\\Stackhold\\packages",
         "http:" + kServiceBase + "/api/sqlserver.asp?version=2012&x64=0",
         "head:" + address,
-        "protect:D:\\Apps\\Stackhold\\packages",
         "run:\"D:\\Apps\\Stackhold\\wget.exe\" -c -P, --directory-prefix=\"D:\\Apps\\Stackhold\\packages\" \"" +
             address + "\"",
         "taskbar:2048/4096",

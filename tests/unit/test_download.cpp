@@ -172,9 +172,10 @@ TEST_CASE("a fresh download: every call in order, the timer on only while the to
 
     const std::vector<std::string> head(fake.log.begin(), fake.log.begin() + 8);
     const std::vector<std::string> expected = {
+        // Made safe and held before anything is asked, written or deleted.
+        "protect:C:\\Tools\\packages",
         "http:" + ServiceUrl("2012", 1),
         "head:" + kAddress,
-        "protect:C:\\Tools\\packages",
         "run:" + kWgetLine,
         "taskbar:clear",
         "hold:" + kPackage,
@@ -204,7 +205,7 @@ TEST_CASE("a complete package already there is reused: no tool, no timer")
     EndsWith([&] { form.DownLoadSQLFile(); });
     for (const std::string& run : fake.Entries("run:")) CHECK(run.find("wget.exe") == std::string::npos);
     // The folder of an earlier run is made safe again before it is used.
-    CHECK(fake.log[2] == "protect:C:\\Tools\\packages");
+    CHECK(fake.log[0] == "protect:C:\\Tools\\packages");
     CHECK(fake.Logged("hold:" + kPackage));
     CHECK(form.Step3_Name.color == kStepDone);
     CHECK(fake.Entries("msg:") == std::vector<std::string>{"msg:非常抱歉，数据库安装失败，请重试！"});
@@ -272,6 +273,11 @@ TEST_CASE("download failures end with their messages")
         CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
         CHECK(fake.Entries("msg:") == std::vector<std::string>{c.message});
         CHECK(fake.Entries("run:").size() == (c.toolRan ? 1u : 0u));
+        if (!c.folderProtected) {
+            // Nothing is asked of the network before the folder is safe.
+            CHECK(fake.Entries("http:").empty());
+            CHECK(fake.Entries("head:").empty());
+        }
         CHECK(fake.log.back() == "end:1");
         CHECK(form.state.CurrentStep == 3);
         CHECK(form.Step3_Name.color == kStepPending);
@@ -284,6 +290,98 @@ TEST_CASE("download failures end with their messages")
         const auto removal = std::find(fake.log.begin(), fake.log.end(), "delete:" + kPackage);
         if (release != fake.log.end() && removal != fake.log.end()) CHECK(release < removal);
     }
+}
+
+TEST_CASE("the close mark during step 3 deletes only inside the held package folder")
+{
+    // Clicked while the size request waits, and while the tool runs: the
+    // package goes through the folder held since the step began.
+    for (const bool duringHead : {true, false}) {
+        CAPTURE(duringHead);
+        Main form;
+        ReadyForDownload(form);
+        // During the size request even a complete package of an earlier
+        // run goes; the tool runs for a partial one.
+        fake.fileSizes[kPackage] = duringHead ? 1000000 : 500000;
+        fake.answerYes = true;
+        // The process ends inside the handler; the waits that call it are
+        // noexcept, so the end is caught there and the log cut at it.
+        std::vector<std::string> untilEnd;
+        auto close = [&](const std::string& what) {
+            if (!duringHead && what.find("wget.exe") == std::string::npos) return;
+            try {
+                form.Label_Close_Click();
+            } catch (const ProcessEnded& ended) {
+                CHECK(ended.exitCode == 0);
+                untilEnd = fake.log;
+                untilEnd.push_back("after the package is gone: " + std::to_string(fake.fileSizes.count(kPackage)));
+            }
+        };
+        if (duringHead)
+            fake.onHead = close;
+        else
+            fake.onRun = close;
+        EndsWith([&] { form.DownLoadSQLFile(); });
+        REQUIRE_FALSE(untilEnd.empty());
+        const std::vector<std::string> tail = {"ask:确定结束安装吗？", "kill:wget.exe in C:\\Tools", "sleep:100",
+                                               "delete:" + kPackage, "end:0", "after the package is gone: 0"};
+        CHECK(untilEnd.front() == "protect:C:\\Tools\\packages");
+        CHECK(std::vector<std::string>(untilEnd.end() - static_cast<long>(tail.size()), untilEnd.end()) == tail);
+        CHECK(std::find(untilEnd.begin(), untilEnd.end(), "head:" + kAddress) != untilEnd.end());
+        CHECK(std::count_if(untilEnd.begin(), untilEnd.end(), [](const std::string& e) {
+                  return e.starts_with("run:");
+              }) == (duringHead ? 0 : 1));
+        CHECK(fake.Entries("delete-unheld:").empty());
+    }
+}
+
+TEST_CASE("a package growing past the announced size stops our tool; the size check removes it")
+{
+    struct Case {
+        int64_t announced;
+        int64_t onDisk;
+        bool stopped;
+    };
+    const Case cases[] = {
+        {1000000, 999999, false},
+        {1000000, 1000000, false},
+        {1000000, 1000001, true},
+        {1000000, 50000000, true},
+        {0, 50000000, false},  // no size announced: nothing to judge by
+        {1000000, -1, false},  // nothing on disk yet
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.announced);
+        CAPTURE(c.onDisk);
+        Main form;
+        ReadyForDownload(form);
+        form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
+        form.state.RemotePackageSize = c.announced;
+        if (c.onDisk >= 0) fake.fileSizes[kPackage] = c.onDisk;
+        form.About1.text = "marker";
+        form.Timer2_Timer();
+        // Stopped: the tick shows nothing past the whole.
+        if (c.announced > 0) CHECK((form.About1.text == "marker") == c.stopped);
+        CHECK(fake.Entries("kill:") ==
+              (c.stopped ? std::vector<std::string>{"kill:wget.exe in C:\\Tools"} : std::vector<std::string>{}));
+        CHECK(GrewPastAnnouncedSize(c.onDisk, c.announced) == c.stopped);
+    }
+
+    // Within the step: the tool's file grows past the size while the tool
+    // runs, a tick stops the tool, and the check refuses and removes it.
+    Main form;
+    ReadyForDownload(form);
+    fake.onRun = [&](const std::string& line) {
+        if (line.find("wget.exe") == std::string::npos) return;
+        fake.fileSizes[kPackage] = 1500000;
+        form.Timer2_Timer();
+    };
+    CHECK(EndsWith([&] { form.DownLoadSQLFile(); }) == 1);
+    const std::vector<std::string> tail = {"run:" + kWgetLine,       "kill:wget.exe in C:\\Tools",
+                                           "taskbar:clear",           "delete:" + kPackage,
+                                           "msg:非常抱歉，安装包错误，请重新下载。", "end:1"};
+    CHECK(std::vector<std::string>(fake.log.end() - static_cast<long>(tail.size()), fake.log.end()) == tail);
+    CHECK(fake.fileSizes.count(kPackage) == 0);
 }
 
 TEST_CASE("progress texts: rounding and number printing")

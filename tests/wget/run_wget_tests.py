@@ -31,7 +31,7 @@ import time
 sys.dont_write_bytecode = True  # no __pycache__ folders in the source tree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from harness.httpserver import (Changing, Cuts, Fixed, HttpServer, IgnoreRange, LyingPart,  # noqa: E402
-                                ShortPart, Silent, Stall, Unsatisfiable, WrongRange)
+                                Scripted, ShortPart, Silent, Stall, Unsatisfiable, WrongRange)
 
 DATA = random.Random(20240607).randbytes(3 * 1024 * 1024 + 17)
 # The same size, other bytes: the document after a change on the server.
@@ -723,8 +723,38 @@ def if_range_sent(value, at):
     return check
 
 
+class PoisonedValidators(Scripted):
+    """The first answer is the whole document, cut after `at` bytes, with
+    these ETag and Last-Modified values written as they stand (control
+    characters); later answers honour the range. (A folded header line is
+    not among them: Wine's WinHTTP ends the head there and takes the rest of
+    it for the body, whatever the tool does.)"""
+
+    def __init__(self, data, at, etag, modified):
+        super().__init__()
+        self.data, self.at, self.etag, self.modified = data, at, etag, modified
+
+    def answer(self, handler, req, head, n):
+        validators = [("ETag", self.etag), ("Last-Modified", self.modified)]
+        status, headers, body = self.ranged(req, self.data, validators)
+        if n == 0:
+            body = body[:self.at]
+        self.send(handler, req, head, status, headers, body)
+
+
+def no_if_range(at):
+    def check(log):
+        if [(e["range"], e["status"]) for e in log] != [(None, 200), ("bytes=%d-" % at, 206)]:
+            return "expected the cut document, then the rest asked for"
+        if log[1]["if_range"] is not None:
+            return "If-Range %r sent back" % log[1]["if_range"]
+        return None
+    return check
+
+
 HELD = 1000001
 CUT = 1000003
+MODIFIED = "Mon, 30 Nov 2026 08:00:00 GMT"
 PAGE = b"<html><body>error page</body></html>"
 RETRY = ["-t", "2", "--waitretry=1"]
 SILENT = ["-T", "2"] + RETRY
@@ -804,6 +834,16 @@ FAULTS = {
             gnu={"file": SPLICED, "asked": [(None, 200), ("bytes=%d-" % CUT, 206)],
                  "why": "appends the new document's tail"}),
     ],
+    # A validator holding a control character is never echoed: the answer
+    # counts as one without validators, so no If-Range goes out at all.
+    "validators": [
+        Row("cut; the ETag holds a control character (0x01): no If-Range, the rest continued",
+            lambda: PoisonedValidators(DATA, CUT, '"a\x01b"', MODIFIED), ["--waitretry=1"],
+            asked=no_if_range(CUT)),
+        Row("cut; a weak ETag and a Last-Modified holding DEL: no If-Range, the rest continued",
+            lambda: PoisonedValidators(DATA, CUT, 'W/"a"', "Mon, 30 Nov 2026 08:00:00\x7f GMT"),
+            ["--waitretry=1"], asked=no_if_range(CUT)),
+    ],
 }
 
 
@@ -863,11 +903,44 @@ def sc_growth(ctx):
         ctx.expect_files(tool, d, {"data.bin": DATA[:burst]})
 
 
+def sc_links(ctx):
+    """-c into a file that has a second name outside the directory (a hard
+    link, made with os.link like ln): our tool refuses with status 3 and
+    writes no byte, whether the server continues the part (206) or sends the
+    whole document (200); the other name keeps its bytes. GNU wget writes
+    through the link (shown, not judged)."""
+    ctx.start_nginx()
+    ctx.start_faults()
+    service = b"MZ the service's own program " + DATA[:HELD]
+    answers = (("a range answered with 206", lambda: ctx.http("/data.bin")),
+               ("the range ignored (200)", lambda: ctx.fault(ctx.fault_route(IgnoreRange(DATA)))))
+    for what, address in answers:
+        print("  -- %s" % what)
+        for tool in ctx.tools:
+            d = ctx.fresh_dir(tool)
+            outside = d + "-outside"
+            os.makedirs(outside)
+            victim = os.path.join(outside, "service.exe")
+            write(victim, service)
+            os.link(victim, os.path.join(d, "data.bin"))
+            r = tool.run(["-c", "-P", P(d), address()], cwd=d)
+            with open(victim, "rb") as f:
+                after = f.read()
+            if tool.windows:
+                ctx.expect_rc(tool, r, 3)
+                ctx.check(after == service, "ours: the link's other name changed (%d bytes)" % len(after))
+                ctx.check(os.stat(victim).st_nlink == 2, "ours: the link is gone")
+                ctx.check("链接" in r.output, "ours: no word of the link in %r" % r.output[-2000:])
+            else:
+                print("       GNU wget: status %s, the other name %s" % (
+                    r.rc, "unchanged" if after == service else "now %d bytes" % len(after)))
+
+
 SCENARIOS = {
     "whole": sc_whole, "continue": sc_continue, "complete": sc_complete, "installer": sc_installer,
     "redirect": sc_redirect, "errors": sc_errors, "refused": sc_refused,
     "https": sc_https, "names": sc_names, "usage": sc_usage, "large": sc_large, "huge": sc_huge,
-    "growth": sc_growth,
+    "growth": sc_growth, "links": sc_links,
 }
 SCENARIOS.update({name: fault_scenario(name) for name in FAULTS if name != "errors"})
 

@@ -19,6 +19,8 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "platform/acl_win32.h"
@@ -206,6 +208,103 @@ bool MakeFolderLink(const std::wstring& link, const std::wstring& target)
     return false;
 }
 
+// The Linux path of a file of the prefix; empty outside Wine.
+std::string UnixPath(const std::wstring& path)
+{
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return {};
+    char* unix = unixName(path.c_str());
+    if (!unix) return {};
+    std::string text = unix;
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return text;
+}
+
+// Runs a Linux program on the Linux paths of the files named (Wine starts an
+// ELF file as a Unix process of its own) and waits, bounded, until its
+// effect shows: Wine gives no handle of such a process to wait on.
+bool RunLinux(const wchar_t* program, const std::wstring& firstArgument, std::initializer_list<std::wstring> files,
+              const std::function<bool()>& done)
+{
+    std::wstring line = L"\"" + std::wstring(program) + L"\" " + firstArgument;
+    for (const std::wstring& file : files) {
+        const std::string unix = UnixPath(file);
+        if (unix.empty()) return false;
+        line += L" \"" + Utf8ToWide(unix) + L"\"";
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &info))
+        return false;
+    if (info.hThread) ::CloseHandle(info.hThread);
+    if (info.hProcess) {
+        ::WaitForSingleObject(info.hProcess, 10000);
+        ::CloseHandle(info.hProcess);
+    }
+    for (int i = 0; i < 100 && !done(); ++i) ::Sleep(50);
+    return done();
+}
+
+DWORD LinkCount(const std::wstring& path)
+{
+    const HANDLE file = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                      FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const BOOL ok = ::GetFileInformationByHandle(file, &info);
+    ::CloseHandle(file);
+    return ok ? info.nNumberOfLinks : 0;
+}
+
+// A second name for target, made from Linux with ln, or else by Wine; how
+// it was made, or empty when neither could.
+std::string MakeHardLink(const std::wstring& link, const std::wstring& target)
+{
+    if (RunLinux(L"Z:\\usr\\bin\\ln", L"", {target, link}, [&] { return LinkCount(target) > 1; }))
+        return "ln";
+    if (::CreateHardLinkW(link.c_str(), target.c_str(), nullptr) && LinkCount(target) > 1)
+        return "CreateHardLinkW";
+    return {};
+}
+
+// The owner as SDDL reads it back ("AN" for Anonymous).
+std::wstring OwnerOf(const std::wstring& path)
+{
+    const std::wstring sddl = ReadSecurity(path).sddl;
+    if (!sddl.starts_with(L"O:")) return {};
+    return sddl.substr(2, sddl.find(L"D:") == std::wstring::npos ? std::wstring::npos : sddl.find(L"D:") - 2);
+}
+
+// Gives the file to the Linux account nobody, which this Wine reads back as
+// owned by Anonymous (O:AN): an owner that is none of ours.
+bool GiveToNobody(const std::wstring& path)
+{
+    return RunLinux(L"Z:\\usr\\bin\\chown", L"nobody", {path}, [&] { return OwnerOf(path) == L"AN"; });
+}
+
+// The access a handle was granted, as the system records it.
+ACCESS_MASK GrantedAccess(HANDLE handle)
+{
+    struct BasicInformation {
+        ULONG Attributes;
+        ACCESS_MASK GrantedAccess;
+        ULONG HandleCount;
+        ULONG PointerCount;
+        ULONG Reserved[10];
+    } info{};
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+    const auto query = reinterpret_cast<QueryObject>(reinterpret_cast<void (*)()>(
+        ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+    ULONG size = 0;
+    if (!query || query(handle, 0, &info, sizeof info, &size) < 0) return 0;
+    return info.GrantedAccess;
+}
+
 }  // namespace
 
 TEST_CASE("the protected descriptors as they are set on folders and files")
@@ -317,11 +416,17 @@ TEST_CASE("the package folder in every state it can be found in")
             REQUIRE(::CreateDirectoryW(packages.c_str(), nullptr));
             keptBytes = "MZ planted";
             REQUIRE(WriteBytes(package, keptBytes));
-            if (!SetOwner(packages, kForeignOwner) || ReadSecurity(packages).sddl.find(kForeignOwner) == std::wstring::npos) {
-                MESSAGE("this Wine keeps no foreign owner on a folder (SetNamedSecurityInfo answers success, the "
-                        "owner read back is the user's): row not shown");
+            // This Wine keeps no owner that is set (SetNamedSecurityInfo
+            // answers success, the owner read back is the user's); a folder
+            // given to the Linux account nobody reads back as Anonymous.
+            const bool set = SetOwner(packages, kForeignOwner) &&
+                             ReadSecurity(packages).sddl.find(kForeignOwner) != std::wstring::npos;
+            if (!set && !GiveToNobody(packages)) {
+                MESSAGE("neither SetNamedSecurityInfo nor chown nobody gave the folder a foreign owner: "
+                        "row not shown");
                 continue;
             }
+            MESSAGE("owner of the folder read back: " << WideToUtf8(OwnerOf(packages)));
         } else if (what.starts_with("a file")) {
             keptBytes = "not a folder";
             REQUIRE(WriteBytes(packages, keptBytes));
@@ -357,13 +462,122 @@ TEST_CASE("the package folder in every state it can be found in")
             break;
         }
 
-        // Held without sharing deletion, so on Windows no other process can
-        // rename or remove the folder; this Wine checks no sharing when a
-        // folder is renamed, so the attempt is only reported.
+        // Held with listing access and without sharing deletion: no other
+        // process renames the folder (the hold's own test below shows it).
         Cmd(L"move \"" + packages + L"\" \"" + dir / L"renamed" + L"\" >nul 2>&1");
-        if (!IsFolder(packages)) MESSAGE("this Wine let another process rename the held folder");
+        CHECK(IsFolder(packages));
         held.reset();
     }
+}
+
+TEST_CASE("a reused package folder holding anything but our own single-link files is moved aside")
+{
+    // What an ordinary user could have left in a folder of an earlier run:
+    // a hard link named like the package whose other name is a file the
+    // user may not write (a service's program), a subfolder, a file owned
+    // by another account. Each makes the whole folder untrusted.
+    enum class Plant { HardLink, Folder, ForeignFile };
+    struct Case {
+        const char* what;
+        Plant plant;
+    };
+    const Case cases[] = {
+        {"a hard link named like the package, made from Linux with ln", Plant::HardLink},
+        {"a subfolder", Plant::Folder},
+        {"a file owned by another account (chown nobody: O:AN)", Plant::ForeignFile},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        Scratch dir;
+        REQUIRE(dir.ok());
+        const std::wstring packages = dir / L"packages";
+        const std::wstring package = packages + L"\\SQLEXPR_x64_CHS.exe";
+        const std::wstring service = dir / L"service.exe";  // the link's other name, outside
+        const std::string serviceBytes = "MZ the service's own program";
+        REQUIRE(::CreateDirectoryW(packages.c_str(), nullptr));
+        // Beside the planted entry, a partial package of ours: it goes along.
+        REQUIRE(WriteBytes(packages + L"\\ours.part", "MZ partial"));
+        std::wstring planted;
+        switch (c.plant) {
+        case Plant::HardLink: {
+            REQUIRE(WriteBytes(service, serviceBytes));
+            const std::string how = MakeHardLink(package, service);
+            if (how.empty()) {
+                MESSAGE("neither ln nor this Wine made a hard link: row not shown");
+                continue;
+            }
+            MESSAGE("hard link made by " << how << "; link count of the package's name: " << LinkCount(package));
+            planted = L"SQLEXPR_x64_CHS.exe";
+            break;
+        }
+        case Plant::Folder:
+            REQUIRE(::CreateDirectoryW((packages + L"\\sub").c_str(), nullptr));
+            REQUIRE(WriteBytes(packages + L"\\sub\\x.exe", "MZ inside"));
+            planted = L"sub";
+            break;
+        case Plant::ForeignFile:
+            REQUIRE(WriteBytes(package, "MZ planted"));
+            if (!GiveToNobody(package)) {
+                MESSAGE("chown nobody could not be run from this Wine: row not shown");
+                continue;
+            }
+            MESSAGE("owner of the planted file read back: " << WideToUtf8(OwnerOf(package)));
+            planted = L"SQLEXPR_x64_CHS.exe";
+            break;
+        }
+
+        HeldFile held = EnsureProtectedFolder(WideToUtf8(packages));
+        REQUIRE(held);
+        // A fresh, empty, protected folder in its place.
+        CHECK(IsFolder(packages));
+        CheckProtected(packages);
+        CHECK(ReadBytes(package) == "<missing>");
+        CHECK(ReadBytes(packages + L"\\ours.part") == "<missing>");
+        // The old one, whole, moved aside: nothing of it used, nothing destroyed.
+        const std::wstring aside = MovedAside(dir);
+        REQUIRE_FALSE(aside.empty());
+        CHECK(ReadBytes(aside + L"\\ours.part") == "MZ partial");
+        const DWORD plantedAttributes = ::GetFileAttributesW((aside + L"\\" + planted).c_str());
+        CHECK(plantedAttributes != INVALID_FILE_ATTRIBUTES);
+        // What the tool then writes lands in the fresh folder; no byte
+        // reaches the link's other name.
+        REQUIRE(WriteBytes(package, "MZ downloaded"));
+        if (c.plant == Plant::HardLink) {
+            CHECK(ReadBytes(service) == serviceBytes);
+            CHECK(ReadBytes(aside + L"\\SQLEXPR_x64_CHS.exe") == serviceBytes);
+        }
+        held.reset();
+    }
+}
+
+TEST_CASE("a held folder: no other process renames or deletes it")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::wstring packages = dir / L"packages";
+    const std::wstring renamed = dir / L"renamed";
+    HeldFile held = EnsureProtectedFolder(WideToUtf8(packages));
+    REQUIRE(held);
+    // Windows records a share mode only for an open with data access: the
+    // hold lists and traverses, so its missing FILE_SHARE_DELETE counts.
+    const ACCESS_MASK access = GrantedAccess(reinterpret_cast<HANDLE>(held.token()));
+    char mask[16];
+    ::wsprintfA(mask, "0x%lx", static_cast<unsigned long>(access));
+    MESSAGE("access of the folder's hold: " << mask);
+    CHECK((access & (FILE_LIST_DIRECTORY | FILE_TRAVERSE)) == (FILE_LIST_DIRECTORY | FILE_TRAVERSE));
+
+    Cmd(L"move \"" + packages + L"\" \"" + renamed + L"\" >nul 2>&1");
+    CHECK(IsFolder(packages));
+    CHECK_FALSE(IsFolder(renamed));
+    Cmd(L"rd \"" + packages + L"\" >nul 2>&1");
+    CHECK(IsFolder(packages));
+
+    // Let go, the same commands succeed: it was the hold that stopped them.
+    held.reset();
+    Cmd(L"move \"" + packages + L"\" \"" + renamed + L"\" >nul 2>&1");
+    CHECK(IsFolder(renamed));
+    Cmd(L"rd \"" + renamed + L"\" >nul 2>&1");
+    CHECK_FALSE(IsFolder(renamed));
 }
 
 TEST_CASE("the package folder: no parent, nothing made")
@@ -527,5 +741,54 @@ TEST_CASE("a planted read-only fx35.bat is replaced and its commands never run")
         CHECK_FALSE(EnableNetFx35(WideToUtf8(dir.path()), PumpEvents));
         ::CloseHandle(lock);
         CHECK_FALSE(IsFile(planted));
+    }
+}
+
+TEST_CASE("DeleteFileInHeldFolder: only a plain name, only inside the folder held")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    const std::wstring packages = dir / L"packages";
+    const std::wstring victim = dir / L"victim.exe";
+    REQUIRE(WriteBytes(victim, "MZ victim"));
+    HeldFile held = EnsureProtectedFolder(WideToUtf8(packages));
+    REQUIRE(held);
+    REQUIRE(WriteBytes(packages + L"\\p.exe", "MZ"));
+    REQUIRE(::SetFileAttributesW((packages + L"\\p.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    REQUIRE(::CreateDirectoryW((packages + L"\\folder.exe").c_str(), nullptr));
+
+    struct Case {
+        const char* name;
+        bool result;
+    };
+    const Case cases[] = {
+        {"p.exe", true},               // a read-only package goes
+        {"missing.exe", true},         // nothing there: nothing left
+        {"folder.exe", true},          // a folder is no file: it stays
+        {"..\\victim.exe", false},     // never beside or above the folder
+        {"../victim.exe", false},
+        {"C:\\victim.exe", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.name);
+        CHECK(DeleteFileInHeldFolder(held, c.name) == c.result);
+    }
+    CHECK_FALSE(IsFile(packages + L"\\p.exe"));
+    CHECK(IsFolder(packages + L"\\folder.exe"));
+    CHECK(ReadBytes(victim) == "MZ victim");
+    // Not held: nothing is deleted.
+    REQUIRE(WriteBytes(packages + L"\\q.exe", "MZ"));
+    CHECK_FALSE(DeleteFileInHeldFolder(HeldFile{}, "q.exe"));
+    CHECK(IsFile(packages + L"\\q.exe"));
+
+    // A second name of a file outside: the name in the folder goes, the
+    // file outside keeps its bytes.
+    if (!MakeHardLink(packages + L"\\linked.exe", victim).empty()) {
+        CHECK(DeleteFileInHeldFolder(held, "linked.exe"));
+        CHECK_FALSE(IsFile(packages + L"\\linked.exe"));
+        CHECK(ReadBytes(victim) == "MZ victim");
+    } else {
+        MESSAGE("neither ln nor this Wine made a hard link: row not shown");
     }
 }

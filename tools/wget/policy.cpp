@@ -96,11 +96,35 @@ Verdict JudgeResponse(const Answer& a, std::int64_t held)
     return Verdict::ServerError;
 }
 
+bool HoldsControlCharacter(std::string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) return true;
+        // U+0080 to U+009F in UTF-8: C2 80 to C2 9F.
+        if (c == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) return true;
+        }
+    }
+    return false;
+}
+
+Validator UsableValidator(Validator answered)
+{
+    if (HoldsControlCharacter(answered.etag) || HoldsControlCharacter(answered.lastModified)) {
+        answered.etag.clear();
+        answered.lastModified.clear();
+    }
+    return answered;
+}
+
 std::string IfRangeValue(const Validator& first)
 {
-    const std::string_view etag = Trim(first.etag);
+    const Validator usable = UsableValidator(first);
+    const std::string_view etag = Trim(usable.etag);
     if (etag.size() >= 2 && etag.front() == '"' && etag.back() == '"') return std::string(etag);
-    return std::string(Trim(first.lastModified));
+    return std::string(Trim(usable.lastModified));
 }
 
 bool SameDocument(const Validator& first, const Validator& now)
@@ -112,6 +136,13 @@ bool SameDocument(const Validator& first, const Validator& now)
     };
     if (differ(first.etag, now.etag) || differ(first.lastModified, now.lastModified)) return false;
     return first.total < 0 || now.total < 0 || first.total == now.total;
+}
+
+bool IsPlainOutputFile(std::uint32_t attributes, std::uint32_t links)
+{
+    constexpr std::uint32_t kDirectory = 0x10;     // FILE_ATTRIBUTE_DIRECTORY
+    constexpr std::uint32_t kReparsePoint = 0x400; // FILE_ATTRIBUTE_REPARSE_POINT
+    return (attributes & (kDirectory | kReparsePoint)) == 0 && links == 1;
 }
 
 Failure ClassifyNetworkError(std::uint32_t error)

@@ -73,14 +73,31 @@ struct Validator {
     std::int64_t total = -1;   // the document's whole size, -1 unknown
 };
 
+// True when text holds a control character: CR, LF, a tab, NUL, DEL or one
+// of the C1 range (U+0080 to U+009F, as UTF-8), blanks around it not
+// excepted. Echoed in a request header, such a value would let the server
+// write lines of its own into the request.
+bool HoldsControlCharacter(std::string_view text);
+
+// The validators of an answer as they may be used: an answer whose ETag or
+// Last-Modified holds a control character is taken as one that carried no
+// validator at all (both are dropped; its total stays).
+Validator UsableValidator(Validator answered);
+
 // The If-Range value to send with a range request: the ETag when it is a
 // strong one (a weak ETag may not be used there), else the Last-Modified
-// date, else empty (no If-Range).
+// date, else empty (no If-Range). Never a value that holds a control
+// character.
 std::string IfRangeValue(const Validator& first);
 
 // False when an answer shows a document other than the one the bytes held
 // came from: a validator or the total that both answers name differs.
 bool SameDocument(const Validator& first, const Validator& now);
+
+// True when an opened output file may be written: a regular file (not a
+// folder, not a link of any kind) with one name only. attributes and links
+// as the file's handle reports them.
+bool IsPlainOutputFile(std::uint32_t attributes, std::uint32_t links);
 
 // How a failed attempt goes on.
 enum class FailureKind {

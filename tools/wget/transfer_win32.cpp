@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "address.h"
 #include "console.h"
@@ -244,11 +245,27 @@ public:
             Say("无法创建目录 “" + dir + "”：" + SystemErrorText(GetLastError()) + "。\n");
             return false;
         }
+        // The name itself is opened, never what a link there leads to.
         file_.reset(CreateFileW(Utf8ToWide(doc_.job->path).c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file_) {
             Say("无法打开 “" + doc_.shownName + "” 写入：" + SystemErrorText(GetLastError()) + "。\n");
+            return false;
+        }
+        // A link, or a file with a second name (a hard link), would carry
+        // the body into a file elsewhere, one that whoever made the link
+        // may not write: nothing is written, the file stays as it is.
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(file_.get(), &info)) {
+            Say("无法写入 “" + doc_.shownName + "”：" + SystemErrorText(GetLastError()) + "。\n");
+            file_.reset();
+            return false;
+        }
+        if (!IsPlainOutputFile(info.dwFileAttributes, info.nNumberOfLinks)) {
+            Say(Printf("“%s” 是链接或有 %lu 个名称的文件，不会写入。\n", doc_.shownName.c_str(),
+                       static_cast<unsigned long>(info.nNumberOfLinks)));
+            file_.reset();
             return false;
         }
         // Every write names its offset: the body lands right after the bytes
@@ -629,10 +646,13 @@ Outcome Attempt(Document& doc, int tryNo, const Options& o, char* buffer)
 
     const bool append = verdict == Verdict::Append;
     const std::int64_t length = BodyLength(answer);
+    // A validator holding a line break or another control character is
+    // never echoed: such an answer counts as one without validators.
     Validator now;
     now.etag = QueryText(request.get(), WINHTTP_QUERY_ETAG);
     now.lastModified = QueryText(request.get(), WINHTTP_QUERY_LAST_MODIFIED);
     now.total = answer.range ? answer.range->total : length;
+    now = UsableValidator(std::move(now));
     if (append && doc.haveFirst && !SameDocument(doc.first, now)) {
         // Appending would splice two documents into one file.
         Say("服务器上的文件已更改，将从头重新下载。\n");

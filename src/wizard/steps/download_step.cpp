@@ -2,6 +2,7 @@
 // tool, its progress, and the checks of what arrived.
 #include "download/address.h"
 #include "download/http.h"
+#include "download/kill.h"
 #include "download/progress.h"
 #include "download/signature.h"
 #include "platform/clock.h"
@@ -15,6 +16,7 @@
 namespace {
 constexpr char kAddressFailed[] = "非常抱歉，下载地址获取错误，请重试。";
 constexpr char kPackageWrong[] = "非常抱歉，安装包错误，请重新下载。";
+constexpr char kToolName[] = "wget.exe";
 }  // namespace
 
 void Main::DownLoadSQLFile()
@@ -25,19 +27,23 @@ void Main::DownLoadSQLFile()
     state.CurrentStep = 3;
     RefreshWindow();
 
+    // The tool writes the package and setup later runs it as administrator;
+    // the close mark may delete it while the size request waits. So the
+    // folder is out of other users' reach, and held, before anything is
+    // asked, written or deleted there.
+    packageFolder_ = EnsureProtectedFolder(state.PackageDir);
+    if (!packageFolder_) failAndEnd(kPackageWrong);
+
     const Edition& edition = *state.ChosenEdition;
     const std::string address = QueryDownloadAddress(edition.version, edition.x64);
     if (!IsUsablePackageAddress(address)) failAndEnd(kAddressFailed);
-    state.PackageFileName = PackageFileNameFrom(address);
     // The name comes from the network: it must name a file inside the
-    // package directory, nothing above or beside it.
-    if (!IsUsablePackageFileName(state.PackageFileName)) failAndEnd(kAddressFailed);
+    // package directory, nothing above or beside it, before anything uses it.
+    const std::string fileName = PackageFileNameFrom(address);
+    if (!IsUsablePackageFileName(fileName)) failAndEnd(kAddressFailed);
+    state.PackageFileName = fileName;
     state.RemotePackageSize = GetRemoteFileSize(address, PumpEvents);
 
-    // The tool writes the package and setup later runs it as administrator:
-    // the folder must be out of other users' reach before the tool starts.
-    packageFolder_ = EnsureProtectedFolder(state.PackageDir);
-    if (!packageFolder_) failAndEnd(kPackageWrong);
     if (GetLocalFileSize(packagePath()) != state.RemotePackageSize) {
         Timer2.enabled = true;
         RunAndWait(WgetCommandLine(state.ProgramDir, state.PackageDir, address), PumpEvents);
@@ -50,7 +56,7 @@ void Main::DownLoadSQLFile()
         // one can never become the package (the tool's range request draws
         // a 416 every time) and goes, so the next run fetches it anew.
         if (state.RemotePackageSize > 0 && localSize > state.RemotePackageSize)
-            DeleteFileIfExists(packagePath());
+            DeleteFileInHeldFolder(packageFolder_, state.PackageFileName);
         failAndEnd(kPackageWrong);
     }
 
@@ -62,7 +68,7 @@ void Main::DownLoadSQLFile()
     package_ = HoldFileForRun(packagePath());
     if (!VerifyPackageSignature(package_, packagePath(), STACKHOLD_PUBLISHER)) {
         package_.reset();
-        DeleteFileIfExists(packagePath());
+        DeleteFileInHeldFolder(packageFolder_, state.PackageFileName);
         failAndEnd(kPackageWrong);
     }
 
@@ -74,6 +80,12 @@ void Main::DownLoadSQLFile()
 void Main::Timer2_Timer()
 {
     const int64_t currentSize = GetLocalFileSize(packagePath());
+    // A host that sends more than it announced would have the tool write
+    // until the disk is full: our own tool is stopped, the wait ends, and
+    // the size check refuses the file and removes it. Nothing past the
+    // whole is shown.
+    if (GrewPastAnnouncedSize(currentSize, state.RemotePackageSize))
+        return KillProcessByName(kToolName, state.ProgramDir);
     if (currentSize == state.LastSampleSize) return;
 
     const int64_t now = LocalClockSeconds();

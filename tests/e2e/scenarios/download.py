@@ -13,6 +13,8 @@ that reach step 4 keep the stand-in setup waiting there
 in place; the prefix and everything in it go at the end of the scenario."""
 
 import os
+import pwd
+import random
 import re
 import shutil
 import subprocess
@@ -21,7 +23,7 @@ import time
 from checks import (ADDRESS_FAILED, ASK_CLOSE, EDITION, IDNO, IDYES, INSTALLING, PACKAGE, PACKAGE_DIR,
                     PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_message, make_package, read,
                     submit_defaults)
-from harness import Body, File, HttpServer, Nginx, Process, ensure_pki, log, wait_until, wine_env
+from harness import Body, Delayed, File, HttpServer, Nginx, Process, ensure_pki, log, wait_until, wine_env
 from layout import APP_TITLE
 
 MiB = 1 << 20
@@ -249,14 +251,17 @@ def scenario_download_short_of_announced(ctx):
 
 def expect_address_refused(ctx, answer):
     """The service's answer gives no usable address: the message, the end,
-    and nothing fetched (the package folder is not even made)."""
+    and nothing fetched (the package folder, made safe before the address
+    was asked for, stays empty)."""
     with ctx.scenario() as s, Rig(s, Body(b"never asked"), answer=answer) as rig:
         s.launch()
         submit_defaults(s)
         expect_message(s, ADDRESS_FAILED)
         assert len(rig.service_requests()) == 1, rig.service_requests()
         assert rig.package_requests() == [], rig.package_requests()
-        assert not os.path.exists(s.c_path(PACKAGE_DIR)), "the package folder was made for %r" % answer
+        folder = s.c_path(PACKAGE_DIR)
+        assert not os.path.exists(folder) or os.listdir(folder) == [], \
+            "something was fetched for %r: %s" % (answer, os.listdir(folder))
 
 
 def scenario_download_no_address(ctx):
@@ -347,3 +352,78 @@ def scenario_close_download(ctx):
             # Nothing comes back: the tool really stopped writing.
             time.sleep(1.5)
             assert not os.path.exists(package), "the package came back after the end"
+
+
+def scenario_download_oversized(ctx):
+    """The host announces 3 MiB to HEAD, and its GET sends 24 MiB: our tool
+    is stopped near the announced size (the progress monitor sees the file
+    grow past it), the run ends with the package message, and no file is
+    left behind."""
+    announced, served, rate = 3 * MiB, 24 * MiB, MiB
+    with ctx.scenario(env=HOLD_SETUP) as s:
+        data = random.Random(6).randbytes(served)
+        head = Body(bytes(announced))  # a HEAD answer carries only the length
+
+        def route(req):
+            return head if req.method == "HEAD" else Body(data, rate=rate)
+
+        package = s.c_path(PACKAGE)
+        with Rig(s, route) as rig:
+            s.launch()
+            submit_defaults(s)
+            # The largest the file grew, as seen from outside every tenth of a second.
+            largest, started = -1, time.monotonic()
+            while time.monotonic() - started < 40:
+                largest = max(largest, file_size(package))
+                if s.driver.msgbox(timeout=0, check=False)["ok"] or not s.running():
+                    break
+                time.sleep(0.1)
+            log("the package grew to %d bytes at most (%d announced, %d served at %d bytes/s)"
+                % (largest, announced, served, rate))
+            expect_message(s, PACKAGE_WRONG)
+            assert [r.method for r in rig.package_requests()] == ["HEAD", "GET"], rig.package_requests()
+        # Stopped within a few ticks of the monitor, far from the 24 MiB sent.
+        assert announced < largest <= announced + 4 * MiB, "the package grew to %d bytes" % largest
+        assert not os.path.exists(package), "the oversized package was left (%d bytes)" % file_size(package)
+        assert not s.wine_pids("wget.exe"), "wget.exe still runs"
+        assert not os.path.exists(s.c_path("C:\\stackhold-record\\setup.txt")), "setup ran"
+
+
+def scenario_close_during_size_request(ctx):
+    """A package folder left by an earlier run, owned by another account
+    (chown nobody) and holding a file named like the package: the close mark
+    clicked while the size request waits deletes nothing of it. The folder
+    was moved aside before the address was asked for, and the close mark
+    deletes only inside the fresh folder the installer holds."""
+    with ctx.scenario() as s:
+        folder = s.c_path(PACKAGE_DIR)
+        os.makedirs(folder)
+        planted = b"MZ a file of another account"
+        with open(os.path.join(folder, "SQLEXPR_x64_CHS.exe"), "wb") as f:
+            f.write(planted)
+        nobody = pwd.getpwnam("nobody")
+        os.chown(os.path.join(folder, "SQLEXPR_x64_CHS.exe"), nobody.pw_uid, nobody.pw_gid)
+        os.chown(folder, nobody.pw_uid, nobody.pw_gid)
+
+        def route(req):
+            return Delayed(30, Body(b"MZ never sent")) if req.method == "HEAD" else Body(b"MZ never asked")
+
+        with Rig(s, route) as rig:
+            s.launch()
+            submit_defaults(s)
+            wait_until(lambda: [r.method for r in rig.package_requests()] == ["HEAD"], 30,
+                       what="the size request to wait at the package host")
+            d = s.driver
+            d.click("Label_Close")
+            box = d.msgbox(timeout=10)
+            assert box["text"] == ASK_CLOSE, box
+            d.press("yes")
+            assert s.wait_exit(15) is not None, "the program runs on after Yes"
+            assert [r.method for r in rig.package_requests()] == ["HEAD"], rig.package_requests()
+        parent = os.path.dirname(folder)
+        aside = [n for n in os.listdir(parent) if n.startswith("packages.untrusted-")]
+        assert len(aside) == 1, os.listdir(parent)
+        kept = os.path.join(parent, aside[0], "SQLEXPR_x64_CHS.exe")
+        assert read(kept) == planted, "the other account's file was changed or deleted"
+        # The fresh folder, ours, holds nothing: nothing was fetched into it.
+        assert os.path.isdir(folder) and os.listdir(folder) == [], os.listdir(folder)
