@@ -304,7 +304,6 @@ TEST_CASE("judging a descriptor: the owner, and what other accounts may change o
         {"inherited entries count", L"O:BAD:AI" + base + L"(A;ID;0x2;;;BU)", true, FILE_WRITE_DATA},
         {"a deny entry does not cancel an allowing one", L"O:BAD:" + base + L"(D;;FA;;;BU)(A;;FA;;;BU)", true,
          kChangeRights},
-        {"no DACL: open to everyone", L"O:BAD:NO_ACCESS_CONTROL", true, kChangeRights},
         {"an empty DACL: nobody", L"O:BAD:", true, 0},
         // Entries that grant nothing on the object itself.
         {"inherit-only entries for Users and CREATOR OWNER",
@@ -335,7 +334,8 @@ TEST_CASE("judging a descriptor: the owner, and what other accounts may change o
          true, FILE_WRITE_DATA | FILE_APPEND_DATA},
     };
     for (const Case& c : cases) {
-        CAPTURE(c.what);
+        const std::string what = c.what;
+        CAPTURE(what);
         PSECURITY_DESCRIPTOR descriptor = nullptr;
         REQUIRE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
                                                                        nullptr));
@@ -353,6 +353,18 @@ TEST_CASE("judging a descriptor: the owner, and what other accounts may change o
         CHECK(j.othersMayChange == 0);
     }
     CHECK(JudgeSecurity(nullptr).othersMayChange == kChangeRights);
+    // No DACL at all lets everyone do everything. (Built by hand: this
+    // Wine reads "D:NO_ACCESS_CONTROL" as an empty DACL.)
+    SECURITY_DESCRIPTOR nullDacl;
+    REQUIRE(::InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION));
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    REQUIRE(::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+    REQUIRE(::SetSecurityDescriptorOwner(&nullDacl, administrators, FALSE));
+    REQUIRE(::SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
+    const SecurityJudgement open = JudgeSecurity(&nullDacl);
+    CHECK(open.ownerTrusted);
+    CHECK(open.othersMayChange == kChangeRights);
 }
 
 TEST_CASE("the program folder on disk: a sound one passes, one that others can change or own is refused")
@@ -384,6 +396,7 @@ TEST_CASE("the program folder on disk: a sound one passes, one that others can c
         return;
     }
     constexpr unsigned kWritable = kMayWriteData | kMayAppendData | kMayDelete | kMayDeleteChild;
+    constexpr unsigned kAll = kWritable | kMayChangePermissions | kMayTakeOwnership;
     struct Case {
         const wchar_t* folder;
         const wchar_t* refused;  // the object refused, relative to the folder; nullptr: passes
@@ -393,10 +406,10 @@ TEST_CASE("the program folder on disk: a sound one passes, one that others can c
     const Case cases[] = {
         {L"safe", nullptr, true, 0},
         {L"writable folder", L"", true, kWritable},
-        {L"foreign folder", L"", false, kWritable},  // Anonymous reads back with full control
+        {L"foreign folder", L"", false, kAll},  // its owner, Anonymous, reads back with full control
         {L"writable program", L"Stackhold.exe", true, kWritable},
         {L"writable wget", L"wget.exe", true, kWritable},
-        {L"foreign wget", L"wget.exe", false, kWritable},
+        {L"foreign wget", L"wget.exe", false, kAll},
     };
     for (const Case& c : cases) {
         const std::wstring folder = stage + L"\\" + c.folder;
