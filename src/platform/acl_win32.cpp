@@ -48,6 +48,23 @@ bool IsProcessUser(PSID sid) noexcept
     return same;
 }
 
+// Accounts whose rights on an object count as the owner's own: the trusted
+// owners; CREATOR OWNER, which grants nothing on the object itself (only
+// what is created in a folder receives it, as its creator's entry); OWNER
+// RIGHTS, which stands for the owner, who must be trusted in any case.
+bool IsTrustedTrustee(PSID sid) noexcept
+{
+    return IsTrustedOwner(sid) || IsWellKnown(sid, WinCreatorOwnerSid) ||
+           IsWellKnown(sid, WinCreatorOwnerRightsSid);
+}
+
+ACCESS_MASK ChangeRightsOf(ACCESS_MASK mask) noexcept
+{
+    GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+    ::MapGenericMask(&mask, &mapping);
+    return mask & kChangeRights;
+}
+
 }  // namespace
 
 ProtectedSecurity::ProtectedSecurity(ProtectedKind kind, bool owner) noexcept
@@ -96,6 +113,63 @@ bool IsTrustedOwner(PSID owner) noexcept
     if (!owner || !::IsValidSid(owner)) return false;
     return IsWellKnown(owner, WinBuiltinAdministratorsSid) || IsWellKnown(owner, WinLocalSystemSid) ||
            IsTrustedInstaller(owner) || IsProcessUser(owner);
+}
+
+SecurityJudgement JudgeSecurity(PSECURITY_DESCRIPTOR descriptor) noexcept
+{
+    SecurityJudgement judgement;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    if (!descriptor || !::IsValidSecurityDescriptor(descriptor) ||
+        !::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+        !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+        judgement.othersMayChange = kChangeRights;
+        return judgement;
+    }
+    judgement.ownerTrusted = IsTrustedOwner(owner);
+    if (!present || !dacl) {
+        judgement.othersMayChange = kChangeRights;  // no DACL: open to everyone
+        return judgement;
+    }
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&header))) {
+            judgement.othersMayChange = kChangeRights;
+            break;
+        }
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created inside, not for this
+        switch (header->AceType) {
+        case ACCESS_ALLOWED_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+            // The same layout: the mask, then the trustee.
+            auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+            if (!IsTrustedTrustee(&ace->SidStart)) judgement.othersMayChange |= ChangeRightsOf(ace->Mask);
+            break;
+        }
+        case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+        case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+            // Not found on files; its trustee is not read, its rights count.
+            judgement.othersMayChange |= ChangeRightsOf(reinterpret_cast<ACCESS_ALLOWED_ACE*>(header)->Mask);
+            break;
+        default:
+            break;  // deny and audit entries grant nothing
+        }
+    }
+    return judgement;
+}
+
+SecurityJudgement JudgeObjectSecurity(HANDLE object) noexcept
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                          nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+        SecurityJudgement unread;
+        unread.othersMayChange = kChangeRights;
+        return unread;
+    }
+    const UniqueLocal hold(descriptor);
+    return JudgeSecurity(descriptor);
 }
 
 bool CreateProtectedFolder(const wchar_t* path) noexcept

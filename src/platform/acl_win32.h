@@ -38,6 +38,30 @@ bool IsTrustedOwner(PSID owner) noexcept;
 // The same for the owner of an open object; the handle needs READ_CONTROL.
 bool HasTrustedOwner(HANDLE object) noexcept;
 
+// The rights by which an account changes a file or folder: write data (on a
+// folder: add files), append data (add subfolders), delete it, delete what a
+// folder holds, change its permissions, take its ownership.
+inline constexpr ACCESS_MASK kChangeRights =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER;
+
+// What a descriptor lets accounts other than the trusted owners do.
+struct SecurityJudgement {
+    bool ownerTrusted = false;
+    // Of kChangeRights, those that an allowing entry grants to any other
+    // account on the object itself.
+    ACCESS_MASK othersMayChange = 0;
+};
+// Judges a descriptor that holds its owner and DACL. Only the entries that
+// apply to the object itself count (an inherit-only entry grants nothing
+// there); generic rights count as what they mean for files. Deny entries
+// are not weighed against the allowing ones: a right some entry allows to
+// another account counts, whatever else the list says. No DACL at all lets
+// everyone do everything.
+SecurityJudgement JudgeSecurity(PSECURITY_DESCRIPTOR descriptor) noexcept;
+// The same for an open object; the handle needs READ_CONTROL. Nothing
+// trusted and everything open when the descriptor cannot be read.
+SecurityJudgement JudgeObjectSecurity(HANDLE object) noexcept;
+
 // A folder with the protected DACL, owner Administrators where the token
 // allows it. False when nothing was created (the name is taken, the parent
 // is missing, access denied).

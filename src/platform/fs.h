@@ -91,3 +91,31 @@ bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noe
 // could not be created fresh or not written whole; a file it created but
 // could not fill is removed again.
 [[nodiscard]] HeldFile WriteFreshTextFile(const std::string& path, const std::string& text) noexcept;
+
+// Why a folder could not be had as one the installer may trust.
+enum class FolderFault {
+    None,
+    NotCreated,    // missing, and it could not be made (invalid name, no parent, access denied)
+    NotAFolder,    // a file stands at that path
+    ReparsePoint,  // a junction, a symbolic link or a mount point
+    ForeignOwner,  // owned by an account other than the trusted ones
+    NotChecked,    // there, but it could not be opened, judged or protected
+};
+
+struct TrustedFolder {
+    HeldFile hold;  // set when fault is None
+    FolderFault fault = FolderFault::None;
+};
+
+// One level of a directory that the installer hands on to what runs as
+// SYSTEM (its parent must exist). When missing, it is created with the
+// protected DACL; when there, it must be a real folder, not a link, owned
+// by Administrators, SYSTEM, TrustedInstaller or the running account, and
+// with own set it is given the protected DACL itself (not what it holds).
+// It is held open as HoldFolder holds, so that nobody can rename or replace
+// it while held. Nothing is moved aside or changed when it is refused.
+[[nodiscard]] TrustedFolder HoldTrustedFolder(const std::string& path, bool own) noexcept;
+// Holds the folder at path open (list and traverse, sharing read and write
+// but not deletion): while held, nobody can rename, delete or replace it.
+// Empty when there is no folder at path or it cannot be opened.
+[[nodiscard]] HeldFile HoldFolder(const std::string& path) noexcept;

@@ -544,3 +544,76 @@ bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noe
         return false;
     }
 }
+
+namespace {
+
+// A level's hold: looked at, listed and traversed (the data access that
+// makes the share mode count), shared for reading and writing so the folder
+// stays usable, never for deleting, so it stays where it is.
+constexpr DWORD kFolderHold = kInspect | kFolderData;
+
+FolderFault JudgeLevel(HANDLE level, bool own) noexcept
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(level, &info)) return FolderFault::NotChecked;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderFault::ReparsePoint;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderFault::NotAFolder;
+    if (!HasTrustedOwner(level)) return FolderFault::ForeignOwner;
+    if (own && !ApplyProtectedSecurity(level, ProtectedKind::Folder)) return FolderFault::NotChecked;
+    return FolderFault::None;
+}
+
+}  // namespace
+
+TrustedFolder HoldTrustedFolder(const std::string& path, bool own) noexcept
+{
+    TrustedFolder result;
+    result.fault = FolderFault::NotCreated;
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty()) return result;
+        const std::initializer_list<DWORD> owning = {kFolderHold | WRITE_DAC | WRITE_OWNER, kFolderHold | WRITE_DAC};
+        const std::initializer_list<DWORD> looking = {kFolderHold};
+        bool made = false;
+        // Twice at most: another process may make the level between our
+        // look and our CreateDirectoryW; then it is judged like any other.
+        for (int round = 0; round < 2; ++round) {
+            // One we made already carries the protected DACL.
+            UniqueFile level = OpenEntry(wide, own && !made ? owning : looking, kHoldShare);
+            if (level) {
+                result.fault = made ? JudgeLevel(level.get(), false) : JudgeLevel(level.get(), own);
+                if (result.fault == FolderFault::None) result.hold = Hold(std::move(level));
+                return result;
+            }
+            if (::GetLastError() != ERROR_FILE_NOT_FOUND) {
+                result.fault = IsPathMissing(::GetLastError()) ? FolderFault::NotCreated : FolderFault::NotChecked;
+                return result;
+            }
+            if (CreateProtectedFolder(wide.c_str())) {
+                made = true;
+            } else if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+                result.fault = FolderFault::NotCreated;
+                return result;
+            }
+        }
+        result.fault = FolderFault::NotChecked;
+    } catch (...) {
+    }
+    return result;
+}
+
+HeldFile HoldFolder(const std::string& path) noexcept
+{
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty()) return {};
+        UniqueFile folder = OpenEntry(wide, {kFolderHold}, kHoldShare);
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!folder || !::GetFileInformationByHandle(folder.get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            return {};
+        return Hold(std::move(folder));
+    } catch (...) {
+        return {};
+    }
+}

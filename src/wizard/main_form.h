@@ -139,6 +139,11 @@ private:
     // signature check until setup has been started from it.
     HeldFile packageFolder_;
     HeldFile package_;
+    // The program's folder, held from the step-1 gate on so it stays the
+    // folder judged; the levels of the installation directory, held from
+    // the submission until setup has ended.
+    HeldFile programFolder_;
+    std::vector<HeldFile> installDirHolds_;
 
     std::vector<Control*> settingsPage();
     // The package's full path: the one place it is joined.

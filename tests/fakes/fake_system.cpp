@@ -119,6 +119,35 @@ bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noe
     fake.fileSizes.erase(path);
     return true;
 }
+TrustedFolder HoldTrustedFolder(const std::string& path, bool own) noexcept
+{
+    fake.log.push_back((own ? "claim-own:" : "claim:") + path);
+    TrustedFolder result;
+    const auto fault = fake.folderFaults.find(path);
+    if (fault != fake.folderFaults.end()) {
+        result.fault = fault->second;
+        return result;
+    }
+    const std::string key = path + "\\";
+    if (!fake.folders.count(key)) {
+        if (fake.failingFolders.count(key)) {
+            result.fault = FolderFault::NotCreated;
+            return result;
+        }
+        fake.folders.insert(key);
+        fake.protectedFolders.insert(path);  // made with the protected DACL
+    } else if (own) {
+        fake.protectedFolders.insert(path);  // given it on itself
+    }
+    result.hold = FakeHold(path);
+    return result;
+}
+HeldFile HoldFolder(const std::string& path) noexcept
+{
+    fake.log.push_back("hold-folder:" + path);
+    if (fake.unholdable.count(path)) return {};
+    return FakeHold(path);
+}
 HeldFile HoldFileForRun(const std::string& path) noexcept
 {
     fake.log.push_back("hold:" + path);
@@ -146,6 +175,16 @@ int64_t GetLocalFileSize(const std::string& path) noexcept
 }
 
 // Probes.
+ObjectTrust JudgeObjectTrust(const std::string& path) noexcept
+{
+    fake.log.push_back("judge:" + path);
+    const auto it = fake.objectTrust.find(path);
+    if (it != fake.objectTrust.end()) return it->second;
+    ObjectTrust safe;
+    safe.judged = safe.ownerTrusted = true;
+    return safe;
+}
+std::string ProgramFileName() noexcept { return fake.programFileName; }
 bool ServiceExists(const std::string& name) noexcept { return fake.services.count(Upper(name)) > 0; }
 std::string GetWindowsVersion() noexcept { return fake.windowsVersion; }
 std::vector<uint16_t> GetTcpLocalPorts() noexcept { return fake.tcpPorts; }

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "envcheck/program_folder.h"
+#include "platform/fs.h"
+
 // What EndProcess throws in the tests, so a test can see that the process
 // would have ended and that nothing ran after it.
 struct ProcessEnded {
@@ -32,6 +35,10 @@ struct FakeSystem {
     std::set<std::string> undeletable;           // DeleteFileIfExists cannot remove these
     std::set<std::string> unholdable;            // HoldFileForRun refuses these (a link, a writer)
     std::map<std::uintptr_t, std::string> held;  // files and folders held open: token → path
+    std::map<std::string, FolderFault> folderFaults;  // HoldTrustedFolder refuses these (path without "\\")
+    std::set<std::string> protectedFolders;           // made or given the protected DACL by HoldTrustedFolder
+    std::map<std::string, ObjectTrust> objectTrust;   // JudgeObjectTrust; missing → safe
+    std::string programFileName = "Stackhold.exe";
     bool ansiFits = true;
     bool randomWorks = true;
     int64_t clock = 1000;

@@ -57,8 +57,12 @@ TEST_CASE("a whole installation, start to success")
     form.Step2_Submit_Click();
 
     const std::vector<std::string> expected = {
+        "hold-folder:D:\\Apps\\Stackhold",
+        "judge:D:\\Apps\\Stackhold",
+        "judge:D:\\Apps\\Stackhold\\Stackhold.exe",
+        "judge:D:\\Apps\\Stackhold\\wget.exe",
         "ensure:E:\\",
-        "ensure:E:\\DB\\",
+        "claim-own:E:\\DB",
         "protect:D:\\Apps\\Stackhold\\packages",
         "http:" + kServiceBase + "/api/sqlserver.asp?version=2012&x64=0",
         "head:" + address,
@@ -75,6 +79,7 @@ TEST_CASE("a whole installation, start to success")
         "delete:D:\\Apps\\Stackhold\\fx35.bat",
         "run:" + SetupCommandLine({package, "/Q", "MSSQLSERVER", "E:\\DB", password}),
         "release:" + package,
+        "release:E:\\DB",
         "connect",
         "topmost",
         "write:C:\\Users\\Operator\\Desktop\\SQL Server安装说明.txt",

@@ -1,5 +1,8 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
+
+#include "envcheck/program_folder.h"
 #include "envcheck/tcp.h"
 #include "envcheck/version.h"
 #include "helpers.h"
@@ -8,6 +11,10 @@
 #include "wizard/ui.h"
 
 namespace {
+
+constexpr char kUnsafeFolder[] =
+    "非常抱歉，程序所在的文件夹不安全，其他用户可以改动它或其中的程序。"
+    "请把压缩包解压到C:\\Program Files下的文件夹（例如C:\\Program Files\\Stackhold）后再运行。";
 
 // Runs step 1 and gives the one message shown, or "" when all gates passed.
 std::string GateMessage(Main& form)
@@ -68,16 +75,19 @@ TEST_CASE("the gates run in order and each refusal is the only message")
         "非常抱歉，MSSQLSERVER服务已经存在。",
         "非常抱歉，C盘剩余空间必须大于5G。",
         "Wget.exe不存在，请重新下载系统。",
+        kUnsafeFolder,
     };
+    fake.objectTrust[std::string(kProgramDir) + "\\wget.exe"] = ObjectTrust{true, true, kMayWriteData};
     auto lift = [](int gate) {
         switch (gate) {
         case 0: fake.windowsVersion = "6.1"; break;
         case 1: fake.tcpPorts = {135, 14330, 143}; break;  // near misses do not count
         case 2: fake.services = {"MSSQL$SQLEXPRESS"}; break;  // a named instance is no obstacle
         case 3: fake.freeMiB["C:"] = 5120; break;           // exactly 5120 passes
+        case 4: fake.fileSizes[std::string(kProgramDir) + "\\wget.exe"] = 1; break;
         }
     };
-    for (int gate = 0; gate < 5; ++gate) {
+    for (int gate = 0; gate < 6; ++gate) {
         fake.log.clear();
         Main form;
         form.Form_Load(kProgramDir);
@@ -88,6 +98,72 @@ TEST_CASE("the gates run in order and each refusal is the only message")
         CHECK(form.Step1_Name.color == kStepPending);
         lift(gate);
     }
+}
+
+TEST_CASE("the program folder gate: the folder, the program and wget.exe judged in turn, one message, then the end")
+{
+    const std::string folder = kProgramDir;
+    const std::string program = folder + "\\Stackhold.exe";
+    const std::string wget = folder + "\\wget.exe";
+    const ObjectTrust safe{true, true, 0};
+    struct Case {
+        const char* what;
+        std::string object;  // the one unsafe object; empty: all safe
+        ObjectTrust trust;
+        bool passes;
+    };
+    const std::vector<Case> cases = {
+        {"all three safe", "", safe, true},
+        {"the folder could not be read", folder, ObjectTrust{}, false},
+        {"the folder owned by another account", folder, ObjectTrust{true, false, 0}, false},
+        {"others may add files to the folder", folder, ObjectTrust{true, true, kMayWriteData}, false},
+        {"others may add subfolders", folder, ObjectTrust{true, true, kMayAppendData}, false},
+        {"others may delete the folder", folder, ObjectTrust{true, true, kMayDelete}, false},
+        {"others may delete what it holds", folder, ObjectTrust{true, true, kMayDeleteChild}, false},
+        {"others may change its permissions", folder, ObjectTrust{true, true, kMayChangePermissions}, false},
+        {"others may take its ownership", folder, ObjectTrust{true, true, kMayTakeOwnership}, false},
+        {"the program owned by another account", program, ObjectTrust{true, false, 0}, false},
+        {"others may write the program", program, ObjectTrust{true, true, kMayWriteData}, false},
+        {"others may append to wget.exe", wget, ObjectTrust{true, true, kMayAppendData}, false},
+        {"others may delete wget.exe", wget, ObjectTrust{true, true, kMayDelete}, false},
+        {"wget.exe owned by another account", wget, ObjectTrust{true, false, 0}, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.what);
+        MachineThatPasses();
+        if (!c.object.empty()) fake.objectTrust[c.object] = c.trust;
+        Main form;
+        form.Form_Load(kProgramDir);
+        CHECK(GateMessage(form) == (c.passes ? "" : kUnsafeFolder));
+        CHECK(form.state.CurrentStep == (c.passes ? 2 : 1));
+        // Held before it is judged; judged in order, up to the first unsafe one.
+        std::vector<std::string> judged = fake.Entries("judge:");
+        std::vector<std::string> expected = {"judge:" + folder, "judge:" + program, "judge:" + wget};
+        if (!c.passes) {
+            const auto last = std::find(expected.begin(), expected.end(), "judge:" + c.object);
+            expected.erase(last + 1, expected.end());
+        }
+        CHECK(judged == expected);
+        CHECK(fake.Entries("hold-folder:") == std::vector<std::string>{"hold-folder:" + folder});
+        CHECK(fake.log.front() == "hold-folder:" + folder);
+    }
+}
+
+TEST_CASE("the program folder gate: a folder that cannot be held refuses; the program's own name is judged")
+{
+    MachineThatPasses();
+    fake.unholdable = {kProgramDir};
+    Main form;
+    form.Form_Load(kProgramDir);
+    CHECK(GateMessage(form) == kUnsafeFolder);
+    CHECK(fake.Entries("judge:").empty());
+
+    MachineThatPasses();
+    fake.programFileName = "Stackhold (1).exe";
+    fake.objectTrust[std::string(kProgramDir) + "\\Stackhold (1).exe"] = ObjectTrust{true, true, kMayWriteData};
+    Main renamed;
+    renamed.Form_Load(kProgramDir);
+    CHECK(GateMessage(renamed) == kUnsafeFolder);
 }
 
 TEST_CASE("all gates pass: step 1 done, the settings page opens")

@@ -1,5 +1,6 @@
-// Step 1: the five gates a machine must pass, in this order, before the
+// Step 1: the gates a machine must pass, in this order, before the
 // operator is asked anything.
+#include "envcheck/program_folder.h"
 #include "envcheck/tcp.h"
 #include "envcheck/version.h"
 #include "platform/fs.h"
@@ -11,6 +12,9 @@
 namespace {
 constexpr int kMinimumVersion = 61;  // Windows 7 / Server 2008 R2
 constexpr int kSqlServerPort = 1433;
+constexpr char kUnsafeFolder[] =
+    "非常抱歉，程序所在的文件夹不安全，其他用户可以改动它或其中的程序。"
+    "请把压缩包解压到C:\\Program Files下的文件夹（例如C:\\Program Files\\Stackhold）后再运行。";
 }  // namespace
 
 void Main::CheckEnvironMental()
@@ -28,6 +32,11 @@ void Main::CheckEnvironMental()
     if (GetDriveFreeSpace("C:") < kMinimumFreeMiB) failAndEnd("非常抱歉，C盘剩余空间必须大于5G。");
     if (!FileExists(JoinPathCollapsed(state.ProgramDir, "wget.exe")))
         failAndEnd("Wget.exe不存在，请重新下载系统。");
+    // The program runs as administrator and runs what lies beside it: the
+    // folder is held first, so the folder judged stays the folder used.
+    programFolder_ = HoldFolder(state.ProgramDir);
+    if (!programFolder_ || !CheckProgramFolder(state.ProgramDir, ProgramFileName()).Safe())
+        failAndEnd(kUnsafeFolder);
 
     Step1_Name.color = kStepDone;
     About1.text = "安装环境符合";

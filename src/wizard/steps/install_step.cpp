@@ -17,8 +17,10 @@ void Main::Install()
     EnableNetFx35(state.ProgramDir, PumpEvents);
     RunAndWait(SetupCommandLine({packagePath(), state.QuietSwitch, state.InstanceName, state.InstallDir, state.SaPassword}),
                PumpEvents);
-    // Setup was started from the verified package: it may go now.
+    // Setup was started from the verified package and has ended: the
+    // package and the directory's levels may go now.
     package_.reset();
+    installDirHolds_.clear();
 
     Step4_Name.color = kStepDone;
     About1.text = "数据库安装结束";

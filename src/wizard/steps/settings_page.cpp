@@ -37,21 +37,18 @@ void Main::Step2_Submit_Click()
     // A path Windows cannot hold is refused before anything is made.
     if (!FitsPathLimit(state.InstallDir)) return ShowMessage(kDirectoryRefused);
 
-    // Level by level from the drive down. A level Windows would refuse, read
-    // differently (trailing dots or blanks, device names) or that the setup
-    // command line cannot carry (a double quote) is refused before it is
-    // created; the levels above it stay, as after any refusal here.
-    const std::vector<std::string> levels = DirectoryLevels(state.InstallDir);
-    std::string folder;
-    for (std::size_t i = 0; i < levels.size(); ++i) {
-        folder += levels[i] + "\\";
-        if (!IsUsableLevel(levels[i], i == 0) || !EnsureFolder(folder)) return ShowMessage(kDirectoryRefused);
-    }
+    // Level by level from the drive down, each made ours or judged and held
+    // until setup has ended; a refused level is named in the message.
+    DirectoryClaim claim =
+        ClaimInstallDir(state.InstallDir, InstanceFolderName(state.ChosenEdition->version,
+                                                             state.InstanceName));
+    if (!claim) return ShowMessage(DirectoryRefusalText(claim));
 
     const std::string drive = DriveTextOf(state.InstallDir);
     if (GetDriveFreeSpace(drive + ":") < kMinimumFreeMiB)
         return ShowMessage(drive + "盘剩余空间必须大于5G，请重新选择。");
 
+    installDirHolds_ = std::move(claim.holds);
     Step2_Name.color = kStepDone;
     About1.text = "安装环境符合";
     About1.visible = About2.visible = Image1.visible = true;

@@ -29,6 +29,8 @@ GATE_PORT = "非常抱歉，1433端口已被使用。"
 GATE_SERVICE = "非常抱歉，MSSQLSERVER服务已经存在。"
 GATE_DISK = "非常抱歉，C盘剩余空间必须大于5G。"
 GATE_WGET = "Wget.exe不存在，请重新下载系统。"
+GATE_UNSAFE = ("非常抱歉，程序所在的文件夹不安全，其他用户可以改动它或其中的程序。"
+               "请把压缩包解压到C:\\Program Files下的文件夹（例如C:\\Program Files\\Stackhold）后再运行。")
 DIR_REFUSED = "安装目录错误，请重新选择。"
 DRIVE_FULL = "盘剩余空间必须大于5G，请重新选择。"  # after the drive letter as typed
 
@@ -273,6 +275,20 @@ def scenario_gate_wget(ctx):
         refused_by_gate(s, GATE_WGET)
 
 
+def scenario_gate_unsafe_folder(ctx):
+    # What this Wine shows of a folder others can change: mode o+w reads
+    # back as Everyone may write, a Unix owner not ours as owner Anonymous.
+    # Either refuses the machine after the five other gates.
+    for case in ("writable-folder", "foreign-wget"):
+        with ctx.scenario(case) as s:
+            if case == "writable-folder":
+                os.chmod(s.program_path, 0o777)
+            else:
+                os.chown(os.path.join(s.program_path, "wget.exe"), 65534, -1)
+            s.launch()
+            refused_by_gate(s, GATE_UNSAFE)
+
+
 # ------------------------------------------------------------ step 2
 
 
@@ -297,6 +313,10 @@ def scenario_settings_refusals(ctx):
         drive_c = s.c_path("C:\\")
         with open(os.path.join(drive_c, "Blocked"), "w") as f:
             f.write("a file where a folder is wanted\n")
+        # A folder someone else made first (its Unix owner not ours reads
+        # back as owner Anonymous).
+        os.makedirs(os.path.join(drive_c, "Foreign"))
+        os.chown(os.path.join(drive_c, "Foreign"), 65534, -1)
         assert not os.path.lexists(os.path.join(s.prefix, "dosdevices", "q:"))
         s.launch()
         d = s.driver
@@ -318,12 +338,18 @@ def scenario_settings_refusals(ctx):
             "C:\\Partial\\SQL:Server",
             # a drive that does not exist
             "Q:\\SQL Server",
-            # a file stands where a folder must be made
-            "C:\\Blocked\\SQL Server",
         ]
         for text in cases:
             log("submitting %s" % text)
             submit(s, text, DIR_REFUSED)
+        # A level that is there but cannot be trusted: named, and why.
+        for text, expected in (
+                ("C:\\Blocked\\SQL Server", "安装目录中的“C:\\Blocked”不是文件夹，请重新选择。"),
+                ("C:\\Foreign\\SQL Server",
+                 "安装目录中的“C:\\Foreign”不属于管理员、SYSTEM或当前账户，其他用户可能改动它，请重新选择。")):
+            log("submitting %s" % text)
+            submit(s, text, expected)
+        assert os.listdir(os.path.join(drive_c, "Foreign")) == [], "something was made in C:\\Foreign"
         log("refusals done")
         made = set(os.listdir(drive_c)) - before
         assert made == {"Partial"}, "new entries on C: after the refusals: %s" % sorted(made)
@@ -338,6 +364,11 @@ def scenario_settings_refusals(ctx):
             d.click("Step2_Submit")
             step3_begun(s, 0, service)
         assert os.path.isdir(s.c_path("C:\\Data\\SQL Server"))
+        # Both levels made with the protected DACL, which leaves "other"
+        # no mode bits here (a folder made plainly would have r-x).
+        for level in ("C:\\Data", "C:\\Data\\SQL Server"):
+            mode = os.stat(s.c_path(level)).st_mode & 0o777
+            assert mode & 0o007 == 0, "%s made with mode %o" % (level, mode)
 
 
 def scenario_settings_drive_space(ctx):

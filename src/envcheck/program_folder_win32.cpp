@@ -1,0 +1,73 @@
+// The program folder's judgement over the descriptors the file system keeps.
+#include "envcheck/program_folder.h"
+
+#include <windows.h>
+
+#include "platform/acl_win32.h"
+#include "platform/handles_win32.h"
+#include "platform/text_win32.h"
+
+namespace {
+
+unsigned ChangeRightsOf(ACCESS_MASK rights) noexcept
+{
+    unsigned bits = 0;
+    if (rights & FILE_WRITE_DATA) bits |= kMayWriteData;
+    if (rights & FILE_APPEND_DATA) bits |= kMayAppendData;
+    if (rights & DELETE) bits |= kMayDelete;
+    if (rights & FILE_DELETE_CHILD) bits |= kMayDeleteChild;
+    if (rights & WRITE_DAC) bits |= kMayChangePermissions;
+    if (rights & WRITE_OWNER) bits |= kMayTakeOwnership;
+    return bits;
+}
+
+}  // namespace
+
+ObjectTrust JudgeObjectTrust(const std::string& path) noexcept
+{
+    ObjectTrust trust;
+    try {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty()) return trust;
+        // Reading the descriptor needs no sharing from other openers.
+        UniqueFile object(::CreateFileW(wide.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+        if (!object) return trust;
+        BY_HANDLE_FILE_INFORMATION info{};
+        // A link in the program's place is no folder of ours to judge.
+        if (!::GetFileInformationByHandle(object.get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return trust;
+        const SecurityJudgement judgement = JudgeObjectSecurity(object.get());
+        trust.judged = true;
+        trust.ownerTrusted = judgement.ownerTrusted;
+        trust.othersMayChange = ChangeRightsOf(judgement.othersMayChange);
+    } catch (...) {
+        trust = {};
+    }
+    return trust;
+}
+
+std::string ProgramFileName() noexcept
+{
+    try {
+        std::wstring path(MAX_PATH, L'\0');
+        for (;;) {
+            const DWORD size = static_cast<DWORD>(path.size());
+            const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
+            if (length == 0) return {};
+            if (length < size) {
+                path.resize(length);
+                break;
+            }
+            if (size >= 32768) return {};
+            path.resize(static_cast<std::size_t>(size) * 2);
+        }
+        const std::size_t cut = path.find_last_of(L"\\/");
+        return WideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
+    } catch (...) {
+        return {};
+    }
+}
