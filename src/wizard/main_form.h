@@ -90,7 +90,6 @@ struct InstallState {
     void* HandCursor = nullptr;
 };
 
-inline constexpr int64_t kMinimumFreeMiB = 5120;
 
 class Main {
 public:

@@ -1,4 +1,5 @@
 // Step 2: the settings page, its folder chooser and the submission.
+#include "envcheck/gates.h"
 #include "platform/fs.h"
 #include "platform/strings.h"
 #include "settings/browse.h"
