@@ -5,16 +5,32 @@
 #include "platform/strings.h"
 #include "setup/runner.h"
 
-std::string NetFx35CommandLine(const std::string& windowsVersion)
+namespace {
+
+// The DISM program of the batch line. Where Windows lives in C:\Windows the
+// line keeps its usual text; elsewhere C:\Windows\System32 may be a folder on
+// a data volume where any user can leave a dism.exe, so the real system
+// folder is named, quoted (it may hold blanks).
+std::string DismProgram(const std::string& systemFolder)
 {
+    if (systemFolder.empty() || ToLowerAscii(systemFolder) == ToLowerAscii(kUsualSystemFolder))
+        return "c:\\windows\\system32\\dism.exe";
+    return "\"" + JoinPath(systemFolder, "dism.exe") + "\"";
+}
+
+}  // namespace
+
+std::string NetFx35CommandLine(const std::string& windowsVersion, const std::string& systemFolder)
+{
+    const std::string dism = DismProgram(systemFolder);
     // Windows 7 / Server 2008 R2 has no NetFx3ServerFeatures feature.
     if (windowsVersion == "6.1")
-        return "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
-               "/FeatureName:NetFx3 /FeatureName:IIS-NetFxExtensibility "
-               "/FeatureName:IIS-ApplicationDevelopment";
-    return "c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
-           "/FeatureName:NetFx3 /FeatureName:NetFx3ServerFeatures /FeatureName:IIS-NetFxExtensibility "
-           "/FeatureName:IIS-ApplicationDevelopment";
+        return dism + "  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
+                      "/FeatureName:NetFx3 /FeatureName:IIS-NetFxExtensibility "
+                      "/FeatureName:IIS-ApplicationDevelopment";
+    return dism + "  /Online /Enable-Feature /FeatureName:IIS-ASPNET "
+                  "/FeatureName:NetFx3 /FeatureName:NetFx3ServerFeatures /FeatureName:IIS-NetFxExtensibility "
+                  "/FeatureName:IIS-ApplicationDevelopment";
 }
 
 bool EnableNetFx35(const std::string& programDir)
@@ -26,13 +42,15 @@ bool EnableNetFx35(const std::string& programDir)
     // with other commands) is removed first; one that cannot be removed,
     // or a file that cannot be made fresh, is never run.
     if (!DeleteFileIfExists(batchFile)) return false;
-    HeldFile batch = WriteFreshTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion()));
+    HeldFile batch =
+        WriteFreshTextFile(batchFile, NetFx35CommandLine(GetWindowsVersion(), NativeSystemFolder()));
     if (!batch) return false;
     // Through the 64-bit command interpreter on 64-bit Windows: a 32-bit
     // installer would otherwise reach the 32-bit system folder, where DISM
     // cannot service the 64-bit system.
     RunBatchAndWait(batchFile);
+    const bool ran = LastExitCode().has_value();
     batch.reset();
     DeleteFileIfExists(batchFile);
-    return true;
+    return ran;
 }

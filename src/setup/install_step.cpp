@@ -2,6 +2,7 @@
 // outcome is judged by step 5 alone.
 #include "envcheck/netfx.h"
 #include "setup/runner.h"
+#include "setup/setup_log.h"
 #include "setup/setup_command.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
@@ -14,8 +15,13 @@ void Main::Install()
     state.CurrentStep = 4;
     RefreshWindow();
 
-    EnableNetFx35(state.ProgramDir);
+    // What happens here is kept only for the report of a failure; step 5
+    // judges the installation by its connection alone.
+    installEvidence_.netFxBatchRan = EnableNetFx35(state.ProgramDir);
+    installEvidence_.netFxPresent = IsNetFx35Present();
+    installEvidence_.setupStarted = FileClockNow();
     RunAndWait(SetupCommandLine(state));
+    installEvidence_.setupExitCode = LastExitCode();
     // Setup was started from the verified package: it may go now.
     package_.reset();
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "setup/failure_cause.h"
 #include "wizard/control_ids.h"
 
 struct Rgb {
@@ -135,6 +136,8 @@ private:
     // signature check until setup has been started from it.
     HeldFile packageFolder_;
     HeldFile package_;
+    // What step 4 kept for the report of a failed installation.
+    InstallEvidence installEvidence_;
 
     std::vector<Control*> settingsPage();
     std::string packagePath() const;

@@ -75,6 +75,7 @@ TEST_CASE("a whole installation, start to success")
         "delete:D:\\Apps\\Stackhold\\fx35.bat",
         "run:" + SetupCommandLine(form.state),
         "release:" + package,
+        "service-state:MSSQLSERVER",
         "connect",
         "topmost",
         "write:C:\\Users\\Operator\\Desktop\\SQL Server安装说明.txt",

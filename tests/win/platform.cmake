@@ -80,7 +80,7 @@ stackhold_win_test(platform_protected
   SOURCES ${platform_tests}/test_protected_files.cpp ${platform_src}/fs_win32.cpp
           ${platform_src}/acl_win32.cpp ${platform_src}/text_win32.cpp ${platform_src}/wow64_win32.cpp
           ${platform_src}/pump_wait_win32.cpp ${platform_tests}/test_pump.cpp
-          ${envcheck_src}/netfx.cpp ${envcheck_src}/version.cpp ${envcheck_src}/version_win32.cpp
+          ${envcheck_src}/netfx.cpp ${envcheck_src}/netfx_win32.cpp ${envcheck_src}/version.cpp ${envcheck_src}/version_win32.cpp
           ${CMAKE_SOURCE_DIR}/src/setup/runner_win32.cpp
   TIMEOUT 180)
 add_dependencies(platform_protected childprog)
