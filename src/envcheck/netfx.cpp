@@ -7,13 +7,22 @@
 
 namespace {
 
+bool SameFolderName(const std::string& a, const std::string& b)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
 // The DISM program of the batch line. Where Windows lives in C:\Windows the
 // line keeps its usual text; elsewhere C:\Windows\System32 may be a folder on
 // a data volume where any user can leave a dism.exe, so the real system
 // folder is named, quoted (it may hold blanks).
 std::string DismProgram(const std::string& systemFolder)
 {
-    if (systemFolder.empty() || ToLowerAscii(systemFolder) == ToLowerAscii(kUsualSystemFolder))
+    if (systemFolder.empty() || SameFolderName(systemFolder, kUsualSystemFolder))
         return "c:\\windows\\system32\\dism.exe";
     return "\"" + JoinPath(systemFolder, "dism.exe") + "\"";
 }

@@ -276,3 +276,35 @@ TEST_CASE("RunAndWait runs the very file a full path names")
     RunAndWait(folder + "\\child.exe --write " + Quoted(out) + " decoy");
     CHECK(ReadBytes(out) == "<missing>");
 }
+
+TEST_CASE("LastExitCode: the code of the program last waited for, nothing when nothing started")
+{
+    Scratch dir;
+    REQUIRE(dir.ok());
+    struct Case {
+        std::string command;
+        std::optional<int32_t> code;
+    };
+    const Case cases[] = {
+        {Child("--exit 3010"), 3010},
+        {Child(""), 0},
+        // Setup's own codes are negative as 32-bit numbers (0x84B30002).
+        {Child("--exit 2226323458"), -2068643838},
+        {Quoted(dir / "no such program.exe"), std::nullopt},
+        {Quoted(dir / "script.bat"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.command);
+        RunAndWait(Child("--exit 7"));  // an earlier code never stays
+        RunAndWait(c.command);
+        CHECK(LastExitCode() == c.code);
+    }
+
+    // The batch file's code is the interpreter's, which ends with the batch's last command.
+    const std::string script = dir / "exit.bat";
+    REQUIRE(WriteBytes(script, "@echo off\r\n" + Quoted(FixturePath("childprog.exe")) + " --exit 5\r\n"));
+    RunBatchAndWait(script);
+    CHECK(LastExitCode() == 5);
+    RunBatchAndWait("relative.bat");
+    CHECK_FALSE(LastExitCode().has_value());
+}
