@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -156,7 +157,7 @@ TEST_CASE("a summary is read whatever its encoding; a missing one is not")
     const std::wstring path = log + L"\\Summary.txt";
     // Text the system's ANSI code page holds: Chinese under 936, accented
     // Latin under 1252.
-    const std::string words = ::GetACP() == 936 ? "退出消息: 安装失败" : "Exit message: \xC3\xA9chec";
+    const std::string words = ::GetACP() == 936 ? "退出消息: 安装失败" : "Exit message: \xC3\xA9" "chec";
     std::string ansi;
     {
         const std::wstring wide = Utf8ToWide(words);
