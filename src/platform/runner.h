@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/event_pump.h"
@@ -18,3 +20,8 @@ void RunAndWait(const std::string& commandLine, EventPump pump) noexcept;
 // process is created and on again before the wait begins, so the window's
 // handlers that run during the wait see the system folder as usual.
 void RunBatchAndWait(const std::string& batchFile, EventPump pump) noexcept;
+
+// The exit code of the last program RunAndWait or RunBatchAndWait waited
+// for; nothing when that call started nothing. For the failure report only:
+// no step judges success by it.
+std::optional<int32_t> LastExitCode() noexcept;

@@ -14,6 +14,8 @@ namespace {
 // The window's handlers run from inside the wait; none of them may start a
 // second wait, and one that tries gets nothing started.
 bool gWaiting = false;
+// The exit code of the program last waited for (none when nothing started).
+std::optional<int32_t> gLastExitCode;
 
 class WaitingFlag {
 public:
@@ -134,6 +136,7 @@ void StartAndWait(const StartPlan& plan, bool redirectionOff, EventPump pump)
 {
     if (gWaiting) return;
     WaitingFlag waiting;
+    gLastExitCode.reset();
     UniqueHandle process;
     if (redirectionOff) {
         FsRedirectionOff off;
@@ -147,7 +150,9 @@ void StartAndWait(const StartPlan& plan, bool redirectionOff, EventPump pump)
     }
     // The end is the handle becoming signalled: an exit code of 259
     // (STILL_ACTIVE) is never mistaken for a running process.
-    WaitPumpingEvents(process.get(), pump);
+    DWORD code = 0;
+    if (WaitPumpingEvents(process.get(), pump) && ::GetExitCodeProcess(process.get(), &code))
+        gLastExitCode = static_cast<int32_t>(code);
 }
 
 }  // namespace
@@ -171,3 +176,5 @@ void RunBatchAndWait(const std::string& batchFile, EventPump pump) noexcept
         // Out of memory while building the command line: nothing was started.
     }
 }
+
+std::optional<int32_t> LastExitCode() noexcept { return gLastExitCode; }

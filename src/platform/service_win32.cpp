@@ -107,3 +107,21 @@ bool ServiceExists(const std::string& name) noexcept
         return false;
     }
 }
+
+ServiceState QueryServiceState(const std::string& name) noexcept
+{
+    try {
+        const UniqueScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        if (!manager) return ServiceState::Unknown;
+        const std::wstring wide = Utf8ToWide(name);
+        const UniqueScHandle service(::OpenServiceW(manager.get(), wide.c_str(), SERVICE_QUERY_STATUS));
+        if (!service)
+            return ::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? ServiceState::NotInstalled
+                                                                    : ServiceState::Unknown;
+        SERVICE_STATUS status{};
+        if (!::QueryServiceStatus(service.get(), &status)) return ServiceState::Unknown;
+        return status.dwCurrentState == SERVICE_RUNNING ? ServiceState::Running : ServiceState::Stopped;
+    } catch (...) {
+        return ServiceState::Unknown;
+    }
+}

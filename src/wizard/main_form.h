@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "setup/failure_cause.h"
 #include "wizard/control_ids.h"
 #include "wizard/editions.h"
 
@@ -143,6 +144,8 @@ private:
     // the submission until setup has ended.
     HeldFile programFolder_;
     std::vector<HeldFile> installDirHolds_;
+    // What step 4 kept for the report of a failed installation.
+    InstallEvidence installEvidence_;
 
     std::vector<Control*> settingsPage();
     // The package's full path: the one place it is joined.

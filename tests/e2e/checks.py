@@ -111,6 +111,7 @@ def expect_success(s, timeout=60):
 
 ADDRESS_FAILED = "非常抱歉，下载地址获取错误，请重试。"
 PACKAGE_WRONG = "非常抱歉，安装包错误，请重新下载。"
+FAILED_BOX = "非常抱歉，数据库安装失败，请重试！"  # the failure box's first line
 ASK_CLOSE = "确定结束安装吗？"
 DOWNLOADING = "正在下载文件"
 INSTALLING = "正在安装数据库"
@@ -119,15 +120,17 @@ NOTES = "SQL Server安装说明.txt"
 PACKAGE_URI = "/2012/SQLEXPR_x64_CHS.exe"  # its package's path on the package host
 PACKAGE_DIR = "C:\\Stackhold\\packages"
 PACKAGE = PACKAGE_DIR + "\\SQLEXPR_x64_CHS.exe"
+PACKAGE_KEY = ("2012", "1")  # the install rig's key of that edition's package
 IDOK, IDYES, IDNO = 1, 6, 7
 
 
 # ------------------------------------------------------------ message boxes
 
 
-def expect_box(s, text, timeout=30):
-    """The installer's OK-only message box with `text`, titled with the
-    program's name; returns it unanswered."""
+def expect_box(s, text, timeout=30, prefix=False):
+    """The installer's OK-only message box with `text` (or, with `prefix`, a
+    text that begins with it), titled with the program's name; returns it
+    unanswered."""
     d = s.driver
     box = d.msgbox(timeout=timeout, check=False)
     if not box["ok"]:
@@ -137,7 +140,10 @@ def expect_box(s, text, timeout=30):
         t = d.texts()
         raise AssertionError("no message box within %d s (expected %r); About1 %r, About2 %r" % (
             timeout, text, t.text("About1"), t.text("About2")))
-    assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
+    if prefix:
+        assert box["text"].startswith(text), "message %r, expected it to begin with %r" % (box["text"], text)
+    else:
+        assert box["text"] == text, "message %r, expected %r" % (box["text"], text)
     assert box["title"] == APP_TITLE, box["title"]
     assert [b["id"] for b in box["buttons"]] == [IDOK], "buttons other than OK: %r" % box["buttons"]
     return box

@@ -16,7 +16,9 @@
 #include "platform/service.h"
 #include "platform/strings.h"
 #include "settings/browse.h"
+#include "setup/netfx.h"
 #include "setup/notes.h"
+#include "setup/setup_log.h"
 #include "setup/verify.h"
 #include "wizard/ui.h"
 
@@ -237,11 +239,31 @@ void RunAndWait(const std::string& commandLine, EventPump) noexcept
 {
     fake.log.push_back("run:" + commandLine);
     if (fake.onRun) fake.onRun(commandLine);
+    fake.lastExitCode = fake.runExitCode;
 }
 void RunBatchAndWait(const std::string& batchFile, EventPump) noexcept
 {
     fake.log.push_back("run-batch:" + batchFile);
     if (fake.onRun) fake.onRun(batchFile);
+    fake.lastExitCode = fake.batchExitCode;
+}
+std::optional<int32_t> LastExitCode() noexcept { return fake.lastExitCode; }
+ServiceState QueryServiceState(const std::string& name) noexcept
+{
+    fake.log.push_back("service-state:" + name);
+    return fake.sqlService;
+}
+std::string NativeSystemFolder() noexcept { return fake.systemFolder; }
+bool IsNetFx35Present() noexcept { return fake.netFxPresent; }
+int64_t FileClockNow() noexcept { return fake.fileClock; }
+std::vector<SummaryFile> ListSetupSummaries() noexcept { return fake.summaries; }
+bool ReadSetupSummary(const std::string& path, std::string& text) noexcept
+{
+    fake.log.push_back("read-summary:" + path);
+    const auto it = fake.summaryTexts.find(path);
+    if (it == fake.summaryTexts.end()) return false;
+    text = it->second;
+    return true;
 }
 bool TestSqlConnection() noexcept
 {

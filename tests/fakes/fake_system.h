@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "envcheck/program_folder.h"
 #include "platform/fs.h"
+#include "platform/service.h"
+#include "setup/setup_summary.h"
 
 // What EndProcess throws in the tests, so a test can see that the process
 // would have ended and that nothing ran after it.
@@ -56,6 +59,17 @@ struct FakeSystem {
     std::function<void(const std::string&)> onRun;
     bool sqlConnects = true;
     bool signatureValid = true;
+    // Exit codes LastExitCode gives after RunAndWait / RunBatchAndWait
+    // (nothing: the program could not be started); onRun may change them.
+    std::optional<int32_t> runExitCode = 0;
+    std::optional<int32_t> batchExitCode = 0;
+    std::optional<int32_t> lastExitCode;
+    ServiceState sqlService = ServiceState::Running;  // QueryServiceState of any name
+    bool netFxPresent = true;
+    std::string systemFolder = "C:\\Windows\\System32";
+    int64_t fileClock = 500;                      // FileClockNow
+    std::vector<SummaryFile> summaries;           // ListSetupSummaries
+    std::map<std::string, std::string> summaryTexts;  // path → decoded text; missing: unreadable
 
     // Operator.
     std::string browseResult;

@@ -150,6 +150,11 @@ class Driver:
         "cancel", an id, or the button's text."""
         return self.cmd("press %s" % which)
 
+    def move_box(self, x, y):
+        """Moves the installer's dialog to the screen point (x, y), so that a
+        screenshot shows what it covered."""
+        return self.cmd("movebox %d %d" % (int(x), int(y)))
+
     def windows(self):
         return self.cmd("windows")["windows"]
 

@@ -80,6 +80,7 @@ TEST_CASE("a whole installation, start to success")
         "run:" + SetupCommandLine({package, "/Q", "MSSQLSERVER", "E:\\DB", password}),
         "release:" + package,
         "release:E:\\DB",
+        "service-state:MSSQLSERVER",
         "connect",
         "topmost",
         "write:C:\\Users\\Operator\\Desktop\\SQL Server安装说明.txt",

@@ -7,7 +7,7 @@ set(setup_tests ${CMAKE_CURRENT_SOURCE_DIR})
 # (both removed again): lock mssqlserver-service.
 stackhold_win_test(setup_standins
   SOURCES ${setup_tests}/test_setup_standins.cpp
-  LIBS advapi32
+  LIBS advapi32 ole32 oleaut32 wbemuuid
   LOCKS mssqlserver-service
   TIMEOUT 180)
 add_dependencies(setup_standins setup_standin dism_standin)
@@ -44,3 +44,12 @@ add_test(NAME win.setup_install_standins
           --build ${CMAKE_BINARY_DIR}
           --test-program $<TARGET_FILE:setup_verify>)
 set_tests_properties(win.setup_install_standins PROPERTIES TIMEOUT 420 LABELS win)
+
+# Setup's summary logs under the prefix's Program Files and the .NET 3.5
+# registry entry, both changed for a while in the shared prefix.
+stackhold_win_test(setup_log
+  SOURCES ${setup_tests}/test_setup_log.cpp ${setup_tests}/event_pump_fake.cpp
+  LIBS advapi32
+  LOCKS sqlserver-setup-log netfx-registry
+  TIMEOUT 120)
+add_dependencies(setup_log dism_standin)

@@ -84,11 +84,36 @@ inline bool CreateTestService()
     return service != nullptr;
 }
 
+// The state of the service, or 0 when it is not there.
+inline DWORD TestServiceState()
+{
+    const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager) return 0;
+    DWORD state = 0;
+    if (const SC_HANDLE service = ::OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status{};
+        if (::QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+        ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    return state;
+}
+
+// Stops the service when it runs (the stand-in setup starts its own), then
+// deletes it.
 inline void DeleteTestService()
 {
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!manager) return;
-    if (const SC_HANDLE service = ::OpenServiceW(manager, kServiceName, DELETE)) {
+    if (const SC_HANDLE service =
+            ::OpenServiceW(manager, kServiceName, DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status{};
+        if (::ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+            for (int i = 0; i < 100; ++i) {
+                if (::QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) break;
+                ::Sleep(50);
+            }
+        }
         ::DeleteService(service);
         ::CloseServiceHandle(service);
     }

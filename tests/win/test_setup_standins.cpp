@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/service.h"
+#include "platform/text_win32.h"
 #include "setup/setup_command.h"
+#include "setup/setup_summary.h"
 #include "win/setup_test_util.h"
 
 using namespace setup_test;
@@ -47,7 +50,8 @@ SetupRun RunSetup(const Scratch& scratch, const std::wstring& commandLine,
 {
     EnvScope env{{L"STACKHOLD_RECORD_DIR", (scratch / L"record").c_str()},
                  {L"STACKHOLD_SETUP_SECONDS", seconds},
-                 {L"STACKHOLD_SETUP_MODE", *mode ? mode : nullptr}};
+                 {L"STACKHOLD_SETUP_MODE", *mode ? mode : nullptr},
+                 {L"STACKHOLD_SETUP_LOG_ROOT", (scratch / L"pf").c_str()}};
     SetupRun run;
     run.result = Run(FixturePath(L"setup_standin.exe"), commandLine);
     run.record = SplitLines(ReadBytes(scratch / L"record\\setup.txt"));
@@ -99,7 +103,7 @@ TEST_CASE("the stand-in setup takes the installer's command line and installs")
     CHECK(IsFolder(dataDir));
     CHECK(ReadBytes(kMarkerPath) == "Ab3defGh4k");
     REQUIRE(ServiceRegistered());
-    // Registered for demand start and never started.
+    // Registered for demand start, started and running.
     const SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     REQUIRE(manager);
     const SC_HANDLE service = ::OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG |
@@ -112,9 +116,10 @@ TEST_CASE("the stand-in setup takes the installer's command line and installs")
     CHECK(config->dwStartType == SERVICE_DEMAND_START);
     SERVICE_STATUS status{};
     CHECK(::QueryServiceStatus(service, &status));
-    CHECK(status.dwCurrentState == SERVICE_STOPPED);
+    CHECK(status.dwCurrentState == SERVICE_RUNNING);
     ::CloseServiceHandle(service);
     ::CloseServiceHandle(manager);
+    CHECK(ReadBytes(scratch / L"pf\\Microsoft SQL Server\\110\\Setup Bootstrap\\Log\\Summary.txt").rfind("\xFF\xFE", 0) == 0);
 }
 
 TEST_CASE("the stand-in setup accepts the command line the installer builds")
@@ -236,6 +241,102 @@ TEST_CASE("the stand-in setup's failure modes")
         CHECK(run.result.exitCode == 3);
         CHECK_FALSE(IsFile(kMarkerPath));
         CHECK_FALSE(IsFolder(dataDir));
+    }
+}
+
+namespace {
+
+std::string AnsiToUtf8Text(std::string_view bytes) { return AnsiToUtf8(bytes); }
+
+// The files of the stand-in's log under root: the top-level summary and
+// those of its run folders.
+std::vector<std::wstring> SummaryFiles(const std::wstring& log)
+{
+    std::vector<std::wstring> found;
+    if (IsFile(log + L"\\Summary.txt")) found.push_back(log + L"\\Summary.txt");
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = ::FindFirstFileW((log + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name.size() != 15 || !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        WIN32_FIND_DATAW inner{};
+        const HANDLE files = ::FindFirstFileW((log + L"\\" + name + L"\\Summary_*.txt").c_str(), &inner);
+        if (files == INVALID_HANDLE_VALUE) continue;
+        do found.push_back(log + L"\\" + name + L"\\" + inner.cFileName);
+        while (::FindNextFileW(files, &inner));
+        ::FindClose(files);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
+}
+
+}  // namespace
+
+TEST_CASE("the stand-in setup fails as setup does: summary log, exit code, service")
+{
+    struct Case {
+        const wchar_t* mode;
+        const wchar_t* encoding;
+        int exitCode;
+        int summaries;              // files written: 0, 1 (only an empty Summary.txt) or 2
+        const char* finalResult;    // parsed
+        const char* rule;           // a failed rule, or ""
+        const char* messageStart;
+        ServiceState service;
+        bool marker;
+    };
+    const Case cases[] = {
+        {L"", L"", 0, 2, "Passed", "", "", ServiceState::Running, true},
+        {L"restart", L"", -2067919934, 2, "Failed: see details below", "RebootRequiredCheck",
+         "A computer restart is required.", ServiceState::NotInstalled, false},
+        {L"netfx", L"utf8", -2068643839, 2, "Failed: see details below", "",
+         "Error while enabling Windows feature : NetFx3", ServiceState::NotInstalled, false},
+        {L"exists", L"ansi", -2068643838, 2, "Failed: see details below", "", "No features were installed",
+         ServiceState::NotInstalled, false},
+        {L"nostart", L"", -2061893606, 2, "Failed: see details below", "",
+         "Wait on the Database Engine recovery handle failed.", ServiceState::Stopped, true},
+        {L"os", L"", -2067919934, 2, "Failed: see details below", "OsVersionCheck", "The operating system",
+         ServiceState::NotInstalled, false},
+        {L"other", L"", -2146232969, 2, "Failed: see details below", "", "The given key was not present",
+         ServiceState::NotInstalled, false},
+        {L"unpack", L"", 112, 0, "", "", "", ServiceState::NotInstalled, false},
+        {L"garbled", L"", -2068643839, 1, "", "", "", ServiceState::NotInstalled, false},
+        {L"reboot3010", L"", 3010, 2, "Passed but reboot required, see logs for details", "", "",
+         ServiceState::Stopped, true},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(WideToUtf8(c.mode));
+        InstanceCleanup cleanup;
+        Scratch scratch;
+        REQUIRE(scratch.ok());
+        SetupRun run;
+        {
+            EnvScope encoding{{L"STACKHOLD_SETUP_SUMMARY_ENCODING", *c.encoding ? c.encoding : nullptr}};
+            run = RunSetup(scratch, InstallerLine(scratch / L"data", L"Ab3defGh4k"), c.mode);
+        }
+        CHECK(run.result.exitCode == static_cast<DWORD>(c.exitCode));
+        CHECK(QueryServiceState("MSSQLSERVER") == c.service);
+        CHECK(IsFile(kMarkerPath) == c.marker);
+
+        const std::wstring log = scratch / L"pf\\Microsoft SQL Server\\110\\Setup Bootstrap\\Log";
+        const std::vector<std::wstring> files = SummaryFiles(log);
+        CHECK(files.size() == static_cast<size_t>(c.summaries));
+        for (const std::wstring& file : files) {
+            CAPTURE(WideToUtf8(file));
+            const std::string bytes = ReadBytes(file);
+            const std::wstring encoding = c.encoding;
+            if (c.summaries == 2 && encoding.empty()) CHECK(bytes.rfind("\xFF\xFE", 0) == 0);
+            const SummaryFindings f = ParseSetupSummary(DecodeSummaryBytes(bytes, AnsiToUtf8Text));
+            CHECK(f.recognised == (c.summaries == 2));
+            if (c.summaries != 2) continue;
+            CHECK(f.finalResult == c.finalResult);
+            CHECK(f.exitCode == c.exitCode);
+            CHECK(f.exitMessage.rfind(c.messageStart, 0) == 0);
+            CHECK((std::string(c.rule).empty() ? f.failedRules.empty()
+                                                : f.failedRules == std::vector<std::string>{c.rule}));
+            CHECK(f.logFolder.rfind(WideToUtf8(log) + "\\", 0) == 0);
+        }
     }
 }
 

@@ -1,7 +1,9 @@
 // Step 5: a test connection proves the installation; on success the
 // password is shown and left in the notes file on the desktop.
 #include "platform/fs.h"
+#include "platform/service.h"
 #include "platform/strings.h"
+#include "setup/failure_cause.h"
 #include "setup/notes.h"
 #include "setup/verify.h"
 #include "stackhold_config.h"
@@ -16,11 +18,20 @@ void Main::CheckSuccess()
     state.CurrentStep = 5;
     RefreshWindow();
 
-    if (!TestSqlConnection()) {
+    // Only the instance's own service may answer: any local program can
+    // listen on its port or pipe before it, so without the service running
+    // the connection is not even tried.
+    const ServiceState service = QueryServiceState(kSqlServiceName);
+    if (service != ServiceState::Running || !TestSqlConnection()) {
         About1.text = "数据库安装失败";
         About1.color = kFailRed;
         About2.text = "非常抱歉，数据库安装失败，请重试";
-        failAndEnd("非常抱歉，数据库安装失败，请重试！");
+        const FailureReport report = DecideFailureCause(
+            CollectFailureEvidence(installEvidence_, service, state.ChosenEdition->code, state.InstallDir));
+        ShowMessage(ComposeFailureMessage(report, state.SaPassword));
+        // Setup's summary opens as the notes file would, once the box is read.
+        if (!report.summaryPath.empty()) OpenInstallationNotes(report.summaryPath);
+        EndProcess(1);
     }
 
     state.Verified = true;

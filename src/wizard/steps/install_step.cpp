@@ -3,6 +3,7 @@
 #include "platform/runner.h"
 #include "setup/netfx.h"
 #include "setup/setup_command.h"
+#include "setup/setup_log.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 
@@ -14,9 +15,14 @@ void Main::Install()
     state.CurrentStep = 4;
     RefreshWindow();
 
-    EnableNetFx35(state.ProgramDir, PumpEvents);
+    // What happens here is kept only for the report of a failure; step 5
+    // judges the installation by its connection alone.
+    installEvidence_.netFxBatchRan = EnableNetFx35(state.ProgramDir, PumpEvents);
+    installEvidence_.netFxPresent = IsNetFx35Present();
+    installEvidence_.setupStarted = FileClockNow();
     RunAndWait(SetupCommandLine({packagePath(), state.QuietSwitch, state.InstanceName, state.InstallDir, state.SaPassword}),
                PumpEvents);
+    installEvidence_.setupExitCode = LastExitCode();
     // Setup was started from the verified package and has ended: the
     // package and the directory's levels may go now.
     package_.reset();

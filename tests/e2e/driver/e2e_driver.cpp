@@ -12,6 +12,8 @@
 //   wait_visible <id> <0|1> <ms>  until the control is shown (1) or hidden (0)
 //   msgbox <ms>                   a visible dialog of the installer's process
 //   press <id|ok|yes|no|cancel|button text>   BM_CLICK on that dialog's button
+//   movebox <x> <y>               moves that dialog's top-left corner to the
+//                                 screen point (so a screenshot sees what it covered)
 //   windows                       the installer's top-level windows
 //   wow64                         whether the installer runs under WoW64
 //   gdi                           whether drawing works for the driver itself
@@ -462,6 +464,16 @@ void CmdPress(const std::string& which)
     Answer("{\"ok\":true,\"id\":" + Num(id) + "}");
 }
 
+void CmdMoveBox(int x, int y)
+{
+    if (!g_pid) return Fail("no main window seen yet");
+    HWND dlg = WaitDialog(2000);
+    if (!dlg) return Fail("none");
+    if (!SetWindowPos(dlg, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE))
+        return Fail("SetWindowPos failed");
+    Answer("{\"ok\":true}");
+}
+
 void CmdWindows()
 {
     if (!g_pid) return Fail("no main window seen yet");
@@ -551,6 +563,7 @@ bool Dispatch(std::string line)
     } else if (cmd == "wait_visible" && ToInt(Word(line), a) && ToInt(Word(line), b) && ToInt(Word(line), c))
         CmdWaitVisible(static_cast<int>(a), b != 0, static_cast<DWORD>(c));
     else if (cmd == "msgbox" && ToInt(Word(line), a)) CmdMsgBox(static_cast<DWORD>(a));
+    else if (cmd == "movebox" && ToInt(Word(line), a) && ToInt(Word(line), b)) CmdMoveBox(static_cast<int>(a), static_cast<int>(b));
     else if (cmd == "press") CmdPress(line);
     else if (cmd == "windows") CmdWindows();
     else if (cmd == "wow64") CmdWow64();
