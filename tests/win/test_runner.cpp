@@ -28,7 +28,7 @@ TEST_CASE("RunAndWait waits for the child's end while the timer ticks")
     const std::string done = dir / "done.txt";
 
     Stopwatch clock;
-    RunAndWait(Child("--sleep 2000 --write " + Quoted(done) + " finished"), PumpEvents, PumpEvents);
+    RunAndWait(Child("--sleep 2000 --write " + Quoted(done) + " finished"), PumpEvents);
     const double seconds = clock.Seconds();
 
     CHECK(seconds >= 1.9);
@@ -44,7 +44,7 @@ TEST_CASE("RunAndWait starts the child with a hidden window")
     Scratch dir;
     REQUIRE(dir.ok());
     const std::string show = dir / "show.txt";
-    RunAndWait(Child("--show " + Quoted(show)), PumpEvents, PumpEvents);
+    RunAndWait(Child("--show " + Quoted(show)), PumpEvents);
     CHECK(ReadBytes(show) == "flags=" + std::to_string(STARTF_USESHOWWINDOW) +
                                      " show=" + std::to_string(SW_HIDE));
 }
@@ -62,7 +62,7 @@ TEST_CASE("RunAndWait returns at once when nothing can be started")
     for (const std::string& command : cases) {
         CAPTURE(command);
         Stopwatch clock;
-        RunAndWait(command, PumpEvents, PumpEvents);
+        RunAndWait(command, PumpEvents);
         CHECK(clock.Seconds() < 1.0);
     }
 }
@@ -70,7 +70,7 @@ TEST_CASE("RunAndWait returns at once when nothing can be started")
 TEST_CASE("RunAndWait ends a wait on a child whose exit code is 259")
 {
     Stopwatch clock;
-    RunAndWait(Child("--sleep 300 --exit 259"), PumpEvents, PumpEvents);
+    RunAndWait(Child("--sleep 300 --exit 259"), PumpEvents);
     const double seconds = clock.Seconds();
     CHECK(seconds >= 0.25);
     CHECK(seconds < 5.0);
@@ -94,7 +94,7 @@ TEST_CASE("RunBatchAndWait runs a batch file through the command interpreter and
         REQUIRE(WriteBytes(script, body));
         DeleteFileW(Utf8ToWide(out).c_str());
         Stopwatch clock;
-        RunBatchAndWait(script, PumpEvents, PumpEvents);
+        RunBatchAndWait(script, PumpEvents);
         const double seconds = clock.Seconds();
         CHECK(ReadBytes(out) == "ran");
         CHECK(seconds >= 0.7);
@@ -110,7 +110,7 @@ TEST_CASE("RunBatchAndWait runs a batch file through the command interpreter and
                                    folder + "\\missing.bat"}) {
         CAPTURE(bad);
         Stopwatch clock;
-        RunBatchAndWait(bad, PumpEvents, PumpEvents);
+        RunBatchAndWait(bad, PumpEvents);
         CHECK(clock.Seconds() < 1.0);
     }
     Sleep(1200);
@@ -142,7 +142,7 @@ TEST_CASE("RunAndWait never starts a batch file, which the system would hand to 
         REQUIRE(WriteBytes(script, body));
         DeleteFileW(Utf8ToWide(out).c_str());
         Stopwatch clock;
-        RunAndWait(Quoted(dir / c.named) + " /Q", PumpEvents, PumpEvents);
+        RunAndWait(Quoted(dir / c.named) + " /Q", PumpEvents);
         CHECK(clock.Seconds() < 1.0);
         Sleep(500);
         CHECK(ReadBytes(out) == "<missing>");
@@ -193,7 +193,7 @@ TEST_CASE("RunBatchAndWait: redirection off to start the interpreter, on again w
     window.context = &probe;
     window.onTick = &LookAtSystemFolder;
 
-    RunBatchAndWait(script, PumpEvents, PumpEvents);
+    RunBatchAndWait(script, PumpEvents);
 
     // Started without redirection: the interpreter is the system's own kind.
     CHECK(MachineOf(Utf8ToWide(seen).c_str()) == NativeMachine());
@@ -218,7 +218,7 @@ void StartNestedWait(TickingWindow& window)
     auto* probe = static_cast<NestedProbe*>(window.context);
     if (probe->seconds >= 0) return;
     Stopwatch clock;
-    RunAndWait(probe->command, PumpEvents, PumpEvents);
+    RunAndWait(probe->command, PumpEvents);
     probe->seconds = clock.Seconds();
 }
 
@@ -236,7 +236,7 @@ TEST_CASE("A RunAndWait from inside a wait returns at once and starts nothing")
     window.onTick = &StartNestedWait;
 
     Stopwatch clock;
-    RunAndWait(Child("--sleep 1500"), PumpEvents, PumpEvents);
+    RunAndWait(Child("--sleep 1500"), PumpEvents);
     CHECK(clock.Seconds() >= 1.4);
     REQUIRE(probe.seconds >= 0);  // the handler ran during the outer wait
     CHECK(probe.seconds < 0.5);
@@ -245,7 +245,7 @@ TEST_CASE("A RunAndWait from inside a wait returns at once and starts nothing")
 
     // The wait is over: the next call runs normally again.
     window.onTick = nullptr;
-    RunAndWait(probe.command, PumpEvents, PumpEvents);
+    RunAndWait(probe.command, PumpEvents);
     CHECK(ReadBytes(nested) == "started");
 }
 
@@ -263,7 +263,7 @@ TEST_CASE("RunAndWait runs the very file a full path names")
     const std::string program = dir / "package";
     REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(program).c_str(), FALSE));
     REQUIRE(WriteBytes(program + ".exe", "not a program"));
-    RunAndWait(Quoted(program) + " --write " + Quoted(out) + " ran", PumpEvents, PumpEvents);
+    RunAndWait(Quoted(program) + " --write " + Quoted(out) + " ran", PumpEvents);
     CHECK(ReadBytes(out) == "ran");
 
     // An unquoted path with blanks starts nothing, rather than the program
@@ -274,7 +274,7 @@ TEST_CASE("RunAndWait runs the very file a full path names")
     REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(folder + "\\child.exe").c_str(), FALSE));
     REQUIRE(CopyFileW(child.c_str(), Utf8ToWide(dir / "run.exe").c_str(), FALSE));
     DeleteFileW(Utf8ToWide(out).c_str());
-    RunAndWait(folder + "\\child.exe --write " + Quoted(out) + " decoy", PumpEvents, PumpEvents);
+    RunAndWait(folder + "\\child.exe --write " + Quoted(out) + " decoy", PumpEvents);
     CHECK(ReadBytes(out) == "<missing>");
 }
 
