@@ -172,6 +172,14 @@ def read(path):
         return f.read()
 
 
+def expect_nothing_fetched(s, what):
+    """Nothing was fetched: the packages folder, made safe before the address
+    is asked for, may be there, but empty."""
+    folder = s.c_path(PACKAGE_DIR)
+    assert not os.path.exists(folder) or os.listdir(folder) == [], \
+        "%s: something was fetched: %s" % (what, os.listdir(folder))
+
+
 def make_package(build, folder, size, seed=5, name="package.exe"):
     """The stand-in setup padded with pseudo-random bytes to `size`, then
     signed by the test publisher (the signature covers the padding, so it

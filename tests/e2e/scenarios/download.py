@@ -21,7 +21,7 @@ import subprocess
 import time
 
 from checks import (ADDRESS_FAILED, ASK_CLOSE, EDITION, IDNO, IDYES, INSTALLING, PACKAGE, PACKAGE_DIR,
-                    PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_message, make_package, read,
+                    PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_message, expect_nothing_fetched, make_package, read,
                     submit_defaults)
 from harness import Body, Delayed, File, HttpServer, Nginx, Process, ensure_pki, log, wait_until, wine_env
 from layout import APP_TITLE
@@ -259,9 +259,7 @@ def expect_address_refused(ctx, answer):
         expect_message(s, ADDRESS_FAILED)
         assert len(rig.service_requests()) == 1, rig.service_requests()
         assert rig.package_requests() == [], rig.package_requests()
-        folder = s.c_path(PACKAGE_DIR)
-        assert not os.path.exists(folder) or os.listdir(folder) == [], \
-            "something was fetched for %r: %s" % (answer, os.listdir(folder))
+        expect_nothing_fetched(s, repr(answer))
 
 
 def scenario_download_no_address(ctx):

@@ -16,8 +16,8 @@ from harness import (Body, Cut, Drop, File, HarnessError, HttpServer, InstallRig
                      log, wait_until)
 from harness.nginx import kServiceLock, kServicePort
 from harness.mounts import Mounts
-from checks import (ADDRESS_FAILED, DOWNLOADING, EDITION, INSTALLING, PACKAGE_WRONG, expect_message, expect_success,
-                    read)
+from checks import (ADDRESS_FAILED, DOWNLOADING, EDITION, INSTALLING, PACKAGE_WRONG, expect_message,
+                    expect_nothing_fetched, expect_success, read)
 
 
 SERVICE_PATH = "/api/sqlserver.asp"
@@ -114,11 +114,10 @@ def nothing_listens(port):
                 return False
     return True
 
-
 def scenario_fault_service_down(ctx):
     """The service refuses connections, then accepts each one and drops it
     without an answer: five attempts, then the address message, and step 3
-    goes no further (no packages folder, no tool)."""
+    goes no further (nothing fetched, no tool)."""
     with ctx.scenario() as s:
         # Refused: the service's lock keeps every harness server off the port.
         with file_lock(kServiceLock, timeout=300):
@@ -128,7 +127,7 @@ def scenario_fault_service_down(ctx):
             under = expect_message(s, ADDRESS_FAILED)
         assert under.text("About1") == DOWNLOADING, under.text("About1")
         assert under.text("About2") == "数据库版本：" + EDITION, under.text("About2")
-        assert not os.path.exists(s.c_path(PACKAGES_DIR)), "the packages folder was made without an address"
+        expect_nothing_fetched(s, "no address")
         expect_no_tool(s)
 
         # Dropped: every attempt reaches the service and gets nothing back.
@@ -136,7 +135,7 @@ def scenario_fault_service_down(ctx):
             relaunch(s)
             expect_message(s, ADDRESS_FAILED)
             assert uris(down) == [("GET", SERVICE_URI)] * 5, uris(down)
-        assert not os.path.exists(s.c_path(PACKAGES_DIR)), "the packages folder was made without an address"
+        expect_nothing_fetched(s, "no address")
         expect_no_tool(s)
 
 
@@ -171,7 +170,7 @@ def scenario_fault_service_answers(ctx):
                 assert under.text("About1") == DOWNLOADING, (label, under.text("About1"))
                 assert uris(svc) == [("GET", SERVICE_URI)] * (i + 1), (label, uris(svc))
                 assert uris(host) == [], (label, uris(host))
-                assert not os.path.exists(s.c_path(PACKAGES_DIR)), label
+                expect_nothing_fetched(s, label)
                 assert not os.path.exists(s.c_path(smuggled)), label
                 expect_no_tool(s)
 
