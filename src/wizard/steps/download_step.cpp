@@ -55,7 +55,7 @@ void Main::DownLoadSQLFile()
         // A shorter file stays for the tool to continue next time; a longer
         // one can never become the package (the tool's range request draws
         // a 416 every time) and goes, so the next run fetches it anew.
-        if (state.RemotePackageSize > 0 && localSize > state.RemotePackageSize)
+        if (GrewPastAnnouncedSize(localSize, state.RemotePackageSize))
             DeleteFileInHeldFolder(packageFolder_, state.PackageFileName);
         failAndEnd(kPackageWrong);
     }
