@@ -26,8 +26,6 @@ struct ObjectTrust {
 // Platform procedure: the owner and DACL of the file or folder at path, read
 // through a handle on the entry itself (a link is judged, not followed).
 ObjectTrust JudgeObjectTrust(const std::string& path) noexcept;
-// Platform procedure: the file name of the running program ("Stackhold.exe").
-std::string ProgramFileName() noexcept;
 
 struct ProgramFolderVerdict {
     std::string path;  // the first object found unsafe; empty when all are safe

@@ -49,25 +49,3 @@ ObjectTrust JudgeObjectTrust(const std::string& path) noexcept
     }
     return trust;
 }
-
-std::string ProgramFileName() noexcept
-{
-    try {
-        std::wstring path(MAX_PATH, L'\0');
-        for (;;) {
-            const DWORD size = static_cast<DWORD>(path.size());
-            const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
-            if (length == 0) return {};
-            if (length < size) {
-                path.resize(length);
-                break;
-            }
-            if (size >= 32768) return {};
-            path.resize(static_cast<std::size_t>(size) * 2);
-        }
-        const std::size_t cut = path.find_last_of(L"\\/");
-        return WideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
-    } catch (...) {
-        return {};
-    }
-}

@@ -41,3 +41,14 @@ std::string GetProgramDir() noexcept
         return {};
     }
 }
+
+std::string ProgramFileName() noexcept
+{
+    try {
+        const std::wstring path = ModulePath();
+        const std::size_t cut = path.find_last_of(L"\\/");
+        return WideToUtf8(cut == std::wstring::npos ? path : path.substr(cut + 1));
+    } catch (...) {
+        return {};
+    }
+}

@@ -180,6 +180,15 @@ def expect_nothing_fetched(s, what):
         "%s: something was fetched: %s" % (what, os.listdir(folder))
 
 
+def record(s, name):
+    """Lines of a stand-in's record file, or None when it never ran."""
+    path = s.c_path("C:\\stackhold-record\\" + name)
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return [line for line in f.read().decode("utf-8").split("\r\n") if line]
+
+
 def make_package(build, folder, size, seed=5, name="package.exe"):
     """The stand-in setup padded with pseudo-random bytes to `size`, then
     signed by the test publisher (the signature covers the padding, so it

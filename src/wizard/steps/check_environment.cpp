@@ -3,6 +3,7 @@
 #include "envcheck/gates.h"
 #include "envcheck/program_folder.h"
 #include "platform/fs.h"
+#include "platform/program_dir.h"
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 

@@ -12,18 +12,10 @@ would accept the connection.
 
 import os
 
-from checks import FAILED_BOX, NOTES, PACKAGE, PACKAGE_KEY, expect_box, submit_defaults
+from checks import FAILED_BOX, NOTES, PACKAGE, PACKAGE_KEY, expect_box, record, submit_defaults
 from harness import InstallRig, wait_until
 
 SUMMARY = "C:\\Program Files\\Microsoft SQL Server\\110\\Setup Bootstrap\\Log\\Summary.txt"
-
-
-def record(s, name):
-    path = s.c_path("C:\\stackhold-record\\" + name)
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        return [line for line in f.read().decode("utf-8").split("\r\n") if line]
 
 
 def notepad_on(s, path):

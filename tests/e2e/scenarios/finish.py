@@ -17,7 +17,8 @@ import os
 import shutil
 
 from checks import (ASK_CLOSE, FAILED_BOX, IDNO, IDYES, INSTALLING, NOTES, PACKAGE, PACKAGE_DIR, PACKAGE_KEY,
-                    PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_box, expect_success, make_package, submit_defaults)
+                    PACKAGE_URI, PACKAGE_WRONG, check_bars, expect_box, expect_success, make_package, record,
+                    submit_defaults)
 from harness import File, HttpServer, InstallRig, Nginx, ensure_pki, wait_until
 from harness.prefix import run_wine
 from layout import APP_TITLE, BAR_BLUE, place
@@ -39,15 +40,6 @@ DISM_LATER = ("c:\\windows\\system32\\dism.exe  /Online /Enable-Feature /Feature
 
 
 # ---------------------------------------------------------------- helpers
-
-
-def record(s, name):
-    """Lines of a stand-in's record file, or None when it never ran."""
-    path = s.c_path("C:\\stackhold-record\\" + name)
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        return [line for line in f.read().decode("utf-8").split("\r\n") if line]
 
 
 def size_of(s, windows_path):
