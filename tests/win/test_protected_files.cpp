@@ -339,16 +339,8 @@ TEST_CASE("whose folder may be used: the owners trusted")
 {
     // This Wine keeps no foreign owner on a file, so the judgement is shown
     // on the owners themselves.
-    HANDLE token = nullptr;
-    REQUIRE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-    BYTE user[256];
-    DWORD size = sizeof user;
-    REQUIRE(::GetTokenInformation(token, TokenUser, user, size, &size));
-    ::CloseHandle(token);
-    LPWSTR self = nullptr;
-    REQUIRE(::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &self));
-    const std::wstring selfText = self;
-    ::LocalFree(self);
+    const std::wstring selfText = SelfSid();
+    REQUIRE(!selfText.empty());
 
     struct Case {
         std::wstring sid;

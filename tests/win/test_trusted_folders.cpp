@@ -32,21 +32,6 @@ namespace {
 constexpr char kInstance[] = "MSSQL11.MSSQLSERVER";
 constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
-std::wstring SelfSid()
-{
-    HANDLE token = nullptr;
-    REQUIRE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
-    BYTE user[256];
-    DWORD size = sizeof user;
-    REQUIRE(::GetTokenInformation(token, TokenUser, user, size, &size));
-    ::CloseHandle(token);
-    LPWSTR text = nullptr;
-    REQUIRE(::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text));
-    const std::wstring self = text;
-    ::LocalFree(text);
-    return self;
-}
-
 struct ReadBack {
     std::wstring sddl;
     bool protectedDacl = false;
@@ -269,6 +254,7 @@ TEST_CASE("a held level: another opener may read it, not rename or delete it")
 TEST_CASE("judging a descriptor: the owner, and what other accounts may change on the object itself")
 {
     const std::wstring self = SelfSid();
+    REQUIRE(!self.empty());
     const std::wstring ti = kTrustedInstaller;
     struct Case {
         const char* what;

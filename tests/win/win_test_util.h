@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstdlib>
 #include <string>
@@ -279,5 +280,21 @@ private:
     HWND hwnd_ = nullptr;
     int ticks_ = 0;
 };
+
+// The running account's SID as text ("S-1-5-21-…"); empty when it cannot be read.
+inline std::wstring SelfSid()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    BYTE user[256];
+    DWORD size = sizeof user;
+    const BOOL read = ::GetTokenInformation(token, TokenUser, user, size, &size);
+    ::CloseHandle(token);
+    LPWSTR text = nullptr;
+    if (!read || !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &text)) return {};
+    const std::wstring self = text;
+    ::LocalFree(text);
+    return self;
+}
 
 }  // namespace wintest
