@@ -746,7 +746,12 @@ StartRun RunStart(const wchar_t* mode, int holdMs, const char* runsUntil = nullp
     StartRun run;
     wchar_t temp[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring report = std::wstring(temp) + L"window_start_" + mode + L".txt";
+    // Named for this run too: the window tests run at once in several
+    // prefixes that share drive C:, and so its temporary folder (and Wine
+    // numbers the processes of each prefix alike).
+    const std::wstring report = std::wstring(temp) + L"window_start_" + mode + L"_" +
+                                std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                                std::to_wstring(::GetTickCount64()) + L".txt";
     ::DeleteFileW(report.c_str());
     std::wstring command = L"\"" + BesideThisTest(L"window_start_probe.exe") + L"\" " + mode + L" \"" + report + L"\"";
     STARTUPINFOW si{};
