@@ -23,6 +23,21 @@ inline void MachineThatPasses()
     fake.fileSizes[std::string(kProgramDir) + "\\wget.exe"] = 500000;
 }
 
+// A form that has reached step 4 with a downloaded package.
+inline void AtStep4(Main& form)
+{
+    MachineThatPasses();
+    form.Form_Load(kProgramDir);
+    form.Timer1_Timer();
+    form.state.SaPassword = "Ab3defGh4kmnpq2rst5u";
+    form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
+    form.state.InstallDir = "D:\\Data\\SQL Server";
+    form.Step2_Path.text = "D:/Data//SQL Server/";
+    form.state.CurrentStep = 3;
+    fake.fileSizes["C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe"] = 1000000;
+    fake.log.clear();
+}
+
 // Runs a call that should end the process; the exit code, or -1 when it returned.
 template <typename F>
 int EndsWith(F&& call)

@@ -374,14 +374,7 @@ namespace {
 // (written after it starts), `exitCode` how it ends.
 void RunStep4(Main& form, std::optional<int32_t> exitCode, const std::string& summary)
 {
-    MachineThatPasses();
-    form.Form_Load(kProgramDir);
-    form.Timer1_Timer();
-    form.state.SaPassword = "Ab3defGh4kmnpq2rst5u";
-    form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
-    form.state.InstallDir = "D:\\Data\\SQL Server";
-    form.state.CurrentStep = 3;
-    fake.fileSizes["C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe"] = 1000000;
+    AtStep4(form);
     fake.runExitCode = exitCode;
     // An earlier run's summary, older than this run's setup.
     fake.summaries = {{kLog + "\\20261101_080000\\Summary_SRV_20261101_080000.txt", 100, false}};

@@ -17,21 +17,6 @@ SetupRequest RequestFor(const std::string& packageDir, const std::string& instal
     return {packageDir + "\\SQLEXPR_x64_CHS.exe", "/Q", "MSSQLSERVER", installDir, "Ab3defGh4kmnpq2rst5u"};
 }
 
-// A form that has reached step 4 with a downloaded package.
-void AtStep4(Main& form)
-{
-    MachineThatPasses();
-    form.Form_Load(kProgramDir);
-    form.Timer1_Timer();
-    form.state.SaPassword = "Ab3defGh4kmnpq2rst5u";
-    form.state.PackageFileName = "SQLEXPR_x64_CHS.exe";
-    form.state.InstallDir = "D:\\Data\\SQL Server";
-    form.Step2_Path.text = "D:/Data//SQL Server/";
-    form.state.CurrentStep = 3;
-    fake.fileSizes["C:\\Tools\\packages\\SQLEXPR_x64_CHS.exe"] = 1000000;
-    fake.log.clear();
-}
-
 }  // namespace
 
 TEST_CASE("the setup command line, byte for byte")

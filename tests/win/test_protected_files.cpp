@@ -85,17 +85,8 @@ Security Analyse(PSECURITY_DESCRIPTOR descriptor)
     if (!descriptor || !::GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
         !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted))
         return s;
-    LPWSTR text = nullptr;
-    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text,
-            nullptr)) {
-        s.sddl = text;
-        ::LocalFree(text);
-    }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-    s.protectedDacl = (control & SE_DACL_PROTECTED) != 0;
+    s.sddl = OwnerAndDaclSddl(descriptor);
+    s.protectedDacl = IsDaclProtected(descriptor);
     s.ownerAdministrators = owner && IsSid(owner, WinBuiltinAdministratorsSid);
     constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_WRITE_ATTRIBUTES |
                                    FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |

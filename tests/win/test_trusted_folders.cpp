@@ -45,16 +45,8 @@ ReadBack Read(const std::wstring& path)
     if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                 nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
         return r;
-    LPWSTR text = nullptr;
-    if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(
-            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr)) {
-        r.sddl = text;
-        ::LocalFree(text);
-    }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
-    r.protectedDacl = (control & SE_DACL_PROTECTED) != 0;
+    r.sddl = OwnerAndDaclSddl(descriptor);
+    r.protectedDacl = IsDaclProtected(descriptor);
     r.judgement = JudgeSecurity(descriptor);
     ::LocalFree(descriptor);
     return r;

@@ -281,6 +281,26 @@ private:
     int ticks_ = 0;
 };
 
+// A descriptor's owner and DACL as SDDL; empty when it cannot be written.
+inline std::wstring OwnerAndDaclSddl(PSECURITY_DESCRIPTOR descriptor)
+{
+    LPWSTR text = nullptr;
+    if (!::ConvertSecurityDescriptorToStringSecurityDescriptorW(
+            descriptor, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &text, nullptr))
+        return {};
+    const std::wstring sddl = text;
+    ::LocalFree(text);
+    return sddl;
+}
+
+// Whether a descriptor's DACL is protected from inheritance.
+inline bool IsDaclProtected(PSECURITY_DESCRIPTOR descriptor)
+{
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    return ::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED) != 0;
+}
+
 // The running account's SID as text ("S-1-5-21-…"); empty when it cannot be read.
 inline std::wstring SelfSid()
 {
