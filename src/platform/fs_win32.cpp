@@ -162,6 +162,21 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // and traversing are a folder's read and execute.
 constexpr DWORD kFolderData = FILE_LIST_DIRECTORY | FILE_TRAVERSE;
 constexpr DWORD kHoldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// A folder held only to keep it where it is: looked at, listed and traversed.
+constexpr DWORD kFolderHold = kInspect | kFolderData;
+
+// A folder opened as itself, judged: a real folder, not a link, of a trusted
+// owner; with own set, given the protected DACL on itself.
+FolderFault JudgeLevel(HANDLE level, bool own) noexcept
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(level, &info)) return FolderFault::NotChecked;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderFault::ReparsePoint;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderFault::NotAFolder;
+    if (!HasTrustedOwner(level)) return FolderFault::ForeignOwner;
+    if (own && !ApplyProtectedSecurity(level, ProtectedKind::Folder)) return FolderFault::NotChecked;
+    return FolderFault::None;
+}
 
 bool IsDotEntry(const wchar_t* name) noexcept
 {
@@ -453,13 +468,8 @@ HeldFile EnsureProtectedFolder(const std::string& path) noexcept
                 if (!MoveAside(wide)) return {};
                 continue;
             }
-            BY_HANDLE_FILE_INFORMATION info{};
-            const bool sound = ::GetFileInformationByHandle(folder.get(), &info) &&
-                               (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                               (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-                               HasTrustedOwner(folder.get()) &&
-                               ApplyProtectedSecurity(folder.get(), ProtectedKind::Folder) &&
-                               HoldsOnlyTrustedFiles(wide);
+            const bool sound =
+                JudgeLevel(folder.get(), true) == FolderFault::None && HoldsOnlyTrustedFiles(wide);
             if (sound) return Hold(std::move(folder));
             // A junction, a symbolic link, a file, a folder someone else
             // owns, one whose DACL cannot be set, or one holding anything
@@ -544,26 +554,6 @@ bool DeleteFileInHeldFolder(const HeldFile& folder, const std::string& name) noe
         return false;
     }
 }
-
-namespace {
-
-// A level's hold: looked at, listed and traversed (the data access that
-// makes the share mode count), shared for reading and writing so the folder
-// stays usable, never for deleting, so it stays where it is.
-constexpr DWORD kFolderHold = kInspect | kFolderData;
-
-FolderFault JudgeLevel(HANDLE level, bool own) noexcept
-{
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(level, &info)) return FolderFault::NotChecked;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FolderFault::ReparsePoint;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return FolderFault::NotAFolder;
-    if (!HasTrustedOwner(level)) return FolderFault::ForeignOwner;
-    if (own && !ApplyProtectedSecurity(level, ProtectedKind::Folder)) return FolderFault::NotChecked;
-    return FolderFault::None;
-}
-
-}  // namespace
 
 TrustedFolder HoldTrustedFolder(const std::string& path, bool own) noexcept
 {
