@@ -5,7 +5,6 @@
 
 namespace {
 constexpr std::size_t kMaxPath = 260;
-constexpr char kDirectoryRefused[] = "安装目录错误，请重新选择。";
 }
 
 std::string NormaliseInstallDir(const std::string& boxText)

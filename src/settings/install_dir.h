@@ -5,6 +5,9 @@
 
 #include "platform/fs.h"
 
+// The page's refusal of a directory it cannot use at all.
+inline constexpr char kDirectoryRefused[] = "安装目录错误，请重新选择。";
+
 // Forward slashes to backslashes, runs of backslashes to one, one trailing
 // backslash removed ("D:/Data//SQL Server/" gives "D:\Data\SQL Server").
 std::string NormaliseInstallDir(const std::string& boxText);

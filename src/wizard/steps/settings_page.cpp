@@ -8,10 +8,6 @@
 #include "wizard/main_form.h"
 #include "wizard/ui.h"
 
-namespace {
-constexpr char kDirectoryRefused[] = "安装目录错误，请重新选择。";
-}
-
 void Main::DispalyStep2()
 {
     state.CurrentStep = 2;
